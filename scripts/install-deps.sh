@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need, only when something
+# is missing. Debian packages only; nothing is downloaded from anywhere else.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ make pkg-config          # native build of the rules and host tools
+  googletest                                     # GoogleTest sources, built by the project
+  nlohmann-json3-dev                             # JSON library (headers)
+  zlib1g-dev                                     # zlib, for the plate generator
+  g++-mingw-w64-x86-64 mingw-w64-tools           # cross compiler for Tessary.exe
+  wine wine64                                    # runs the program and its tests
+  xvfb xauth xdotool x11-utils                   # virtual display and input for UI tests
+  imagemagick                                    # screenshots and reference decodes
+  fonts-liberation fonts-wine                    # fonts for the desk under Wine
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,18 @@
+#pragma once
+// The sheet files of the images: bounded reading, the save gate, and loading with
+// recovery that never overwrites damaged data.
+#include <filesystem>
+
+#include "observations/observation_sheet.h"
+
+namespace tessary {
+
+struct Session;
+
+inline constexpr std::uintmax_t kSheetFileLimit = 2097152;
+
+ObservationSheet readSheetFile(const std::filesystem::path& path);
+bool saveSheet(Session& session);
+void loadSheetForImage(Session& session);
+
+}  // namespace tessary
