@@ -1,0 +1,176 @@
+#include "exports/crop_export_win.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <wincodec.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "app/status_and_controls.h"
+#include "exports/crop_record.h"
+#include "exports/export_naming.h"
+#include "imaging/background_job_win.h"
+#include "imaging/com_support_win.h"
+#include "imaging/plate_identity.h"
+#include "observations/atomic_file.h"
+#include "observations/sheet_store.h"
+
+namespace tessary {
+namespace {
+
+void check(HRESULT hr) {
+  if (FAILED(hr)) {
+    throw std::runtime_error("Image operation failed");
+  }
+}
+
+// Keeps the memory of an HGLOBAL locked for the scope.
+class GlobalLockGuard {
+ public:
+  explicit GlobalLockGuard(HGLOBAL memory) : memory_(memory), data_(GlobalLock(memory)) {
+    if (data_ == nullptr) {
+      throw std::bad_alloc();
+    }
+  }
+  ~GlobalLockGuard() { GlobalUnlock(memory_); }
+  GlobalLockGuard(const GlobalLockGuard&) = delete;
+  GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+  const char* data() const { return static_cast<const char*>(data_); }
+
+ private:
+  HGLOBAL memory_;
+  void* data_;
+};
+
+std::filesystem::path withEnding(const std::filesystem::path& base, const wchar_t* ending) {
+  return std::filesystem::path(base.native() + ending);
+}
+
+}  // namespace
+
+void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesystem::path& path) {
+  if (!cropFits(crop, image.width, image.height)) {
+    throw std::runtime_error("Crop limit");
+  }
+  ComPtr<IWICImagingFactory> factory;
+  check(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                         factory.putVoid()));
+  ComPtr<IStream> stream;
+  check(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ComPtr<IWICBitmapEncoder> encoder;
+  check(CoCreateInstance(CLSID_WICPngEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapEncoder,
+                         encoder.putVoid()));
+  check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache));
+
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
+  check(encoder->CreateNewFrame(frame.put(), options.put()));
+  check(frame->Initialize(options.get()));
+  const UINT width = static_cast<UINT>(crop.width);
+  const UINT height = static_cast<UINT>(crop.height);
+  check(frame->SetSize(width, height));
+  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+  check(frame->SetPixelFormat(&format));
+  if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) {
+    throw std::runtime_error("PNG format unavailable");
+  }
+
+  // Rows go to the encoder straight from the image; the encoder only reads them.
+  const UINT stride = width * 4;
+  for (UINT i = 0; i < height; ++i) {
+    const std::uint64_t offset =
+        ((static_cast<std::uint64_t>(crop.y) + i) * image.width + static_cast<std::uint64_t>(crop.x)) * 4;
+    BYTE* row = const_cast<BYTE*>(image.bgra.data() + offset);
+    check(frame->WritePixels(1, stride, stride, row));
+  }
+  check(frame->Commit());
+  check(encoder->Commit());
+
+  STATSTG status{};
+  check(stream->Stat(&status, STATFLAG_NONAME));
+  if (status.cbSize.QuadPart > kExportPngLimit) {
+    throw std::runtime_error("Export limit");
+  }
+  HGLOBAL memory = nullptr;
+  check(GetHGlobalFromStream(stream.get(), &memory));
+  std::string bytes;
+  {
+    GlobalLockGuard lock(memory);
+    bytes.assign(lock.data(), static_cast<std::size_t>(status.cbSize.QuadPart));
+  }
+  if (!writeFileAtomically(path, bytes, false)) {
+    throw std::runtime_error("Export write failed");
+  }
+}
+
+void cropExportWorker(const CropExportJob& job, WorkerResult& result) {
+  result.isExport = true;
+  result.ok = false;
+  encodeCropPng(*job.image, job.crop, withEnding(job.basePath, L".png"));
+  CropRecord record;
+  record.crop = job.crop;
+  record.sourceWidth = job.image->width;
+  record.sourceHeight = job.image->height;
+  record.sourceSHA256 = job.image->sha256;
+  record.credit = job.credit;
+  record.createdUTC = Session::defaultUnixNow();
+  const std::string text = cropRecordText(record);
+  if (!writeFileAtomically(withEnding(job.basePath, L".json"), text, false)) {
+    throw std::runtime_error("Cannot write metadata");
+  }
+  result.ok = true;
+}
+
+void startCropExport(Session& session) {
+  if (!session.currentImage || session.jobRunning) {
+    return;
+  }
+  if (!saveSheet(session)) {
+    return;
+  }
+  const std::shared_ptr<const Pixels> image = session.currentImage;
+  if (session.cropRect.width == 0 || session.cropRect.height == 0) {
+    showStatus(session, 34, true);
+    return;
+  }
+  if (!cropFits(session.cropRect, image->width, image->height)) {
+    showStatus(session, 35, true);
+    return;
+  }
+  CropExportJob job;
+  try {
+    job.image = image;
+    job.crop = session.cropRect;
+    job.basePath = exportBasePath(session);
+    job.credit = session.currentPath.empty() ? std::string(kPlateCredit) : std::string(kLocalImageCredit);
+  } catch (...) {
+    showStatus(session, 33, true);
+    return;
+  }
+
+  session.jobRunning = true;
+  showStatus(session, 24, false);
+  updateControlStates(session);
+  WorkerResult initial;
+  initial.isExport = true;
+  bool started = false;
+  try {
+    started = startJobThread(session, std::move(initial),
+                             [job = std::move(job)](WorkerResult& result) { cropExportWorker(job, result); });
+  } catch (...) {
+    started = false;
+  }
+  if (!started) {
+    // No thread, no job: the program must not stay busy.
+    session.jobRunning = false;
+    showStatus(session, 33, true);
+    updateControlStates(session);
+  }
+}
+
+}  // namespace tessary

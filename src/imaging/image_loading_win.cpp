@@ -1,0 +1,135 @@
+#include "imaging/image_loading_win.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <utility>
+
+#include "app/control_ids.h"
+#include "app/status_and_controls.h"
+#include "imaging/background_job_win.h"
+#include "imaging/display_levels.h"
+#include "imaging/image_decoder_win.h"
+#include "imaging/image_file_win.h"
+#include "imaging/plate_identity.h"
+#include "imaging/plate_resource_win.h"
+#include "observations/sheet_store.h"
+#include "text/text_rules.h"
+#include "text/ui_strings.h"
+#include "viewer/view_transform.h"
+
+namespace tessary {
+namespace {
+
+// Without a window there is nothing to hide the image from.
+bool windowVisible(Session& session) { return session.view == nullptr || session.view->windowVisible(); }
+
+std::u16string plateTitle() {
+  // The generated title is ASCII text.
+  const std::string title = kPlateTitle;
+  return std::u16string(title.begin(), title.end());
+}
+
+}  // namespace
+
+std::u16string imageTitleFor(const Session& session, const std::u16string& path) {
+  if (path.empty()) {
+    return plateTitle();
+  }
+  const std::size_t separator = path.find_last_of(u"\\/");
+  std::u16string name = separator == std::u16string::npos ? path : path.substr(separator + 1);
+  if (!isEnabledScript(name)) {
+    name = uiText(session.language, 42);
+  }
+  return name;
+}
+
+void loadWorker(const std::u16string& path, WorkerResult& result) {
+  std::shared_ptr<Pixels> image;
+  if (!path.empty()) {
+    image = openImageFile(path);
+  } else {
+    // The plate is decoded straight from the module's resource memory.
+    const PlateBytes plate = plateResourceBytes(GetModuleHandleW(nullptr));
+    image = decodeImage(plate.data, plate.size);
+  }
+  // The reduced display copies only speed up drawing at small zooms: without the
+  // memory for them the image is still shown, from its full-size bitmap.
+  try {
+    buildDisplayLevels(*image);
+    createDisplayLevelBitmaps(*image);
+  } catch (...) {
+    image->displayLevels.clear();
+  }
+  result.image = std::move(image);
+  result.ok = true;
+}
+
+void startImageLoad(Session& session, const std::u16string& path) {
+  if (session.jobRunning) {
+    return;
+  }
+  if (!saveSheet(session)) {
+    return;
+  }
+  session.jobRunning = true;
+  showStatus(session, 24, false);
+  updateControlStates(session);
+  bool started = false;
+  try {
+    WorkerResult initial;
+    initial.path = path;
+    initial.isExport = false;
+    started = startJobThread(session, std::move(initial),
+                             [path](WorkerResult& result) { loadWorker(path, result); });
+  } catch (...) {
+    started = false;
+  }
+  if (!started) {
+    // No thread, no job: the program must not stay busy.
+    session.jobRunning = false;
+    showStatus(session, 26, true);
+    updateControlStates(session);
+  }
+}
+
+void onJobDone(Session& session) {
+  std::unique_ptr<WorkerResult> result = takeJobResult(session);
+  session.jobRunning = false;
+  if (!result) {
+    showStatus(session, 26, true);
+    updateControlStates(session);
+    return;
+  }
+  if (result->isExport) {
+    showStatus(session, result->ok ? 32 : 33, !result->ok);
+    updateControlStates(session);
+    if (windowVisible(session) && !session.currentImage) {
+      // The window was shown again while the export ran: bring the image back.
+      startImageLoad(session, session.currentPath);
+    }
+    return;
+  }
+  if (!result->ok || !result->image) {
+    // The previous image, its sheet, markers, crop and view stay as they were.
+    showStatus(session, 26, true);
+    updateControlStates(session);
+    return;
+  }
+  session.currentImage = std::move(result->image);
+  session.currentPath = result->path;
+  session.imageTitle = imageTitleFor(session, session.currentPath);
+  showStatus(session, 25, false);
+  loadSheetForImage(session);
+  fitView(session);
+  const bool showPath = !session.currentPath.empty() && isEnabledScript(session.currentPath);
+  setControlTextQuietly(session, ID_PATH_EDIT, showPath ? session.currentPath : std::u16string());
+  if (!windowVisible(session)) {
+    // Hidden to the tray during the load: the image is released until the window
+    // is shown again.
+    session.currentImage.reset();
+  }
+  updateControlStates(session);
+}
+
+}  // namespace tessary

@@ -1,0 +1,29 @@
+#pragma once
+// Loading an image in the background (a user's file or the built-in plate) and
+// the window thread's handling of a finished job, loads and crop exports alike.
+#include <string>
+
+#include "app/session_state.h"
+
+namespace tessary {
+
+// Starts loading `path` (empty: the built-in plate) on the job thread. Does nothing
+// while a job runs or when the current sheet cannot be saved.
+void startImageLoad(Session& session, const std::u16string& path);
+
+// The load job's work: reads and decodes the file or the plate, then prepares the
+// reduced display copies and their drawing bitmaps, all off the window thread.
+// Raises on failure; sets `result.image` and `result.ok` on success.
+void loadWorker(const std::u16string& path, WorkerResult& result);
+
+// The window thread's handler of WM_JOB_DONE: joins the job, takes its result and
+// applies it (new image, title, status, sheet, view and path box; or the outcome
+// of a crop export).
+void onJobDone(Session& session);
+
+// The title shown for an image: the plate's title for an empty path, otherwise the
+// file name (the text after the last separator), or interface string 42 when that
+// name holds characters outside the enabled scripts.
+std::u16string imageTitleFor(const Session& session, const std::u16string& path);
+
+}  // namespace tessary
