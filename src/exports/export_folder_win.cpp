@@ -9,6 +9,7 @@
 
 #include "app/session_state.h"
 #include "app/status_and_controls.h"
+#include "exports/export_naming.h"
 
 namespace tessary {
 
@@ -16,8 +17,12 @@ void openExportFolder(Session& session) {
   try {
     // The command works on the folder even when start-up found storage
     // unavailable: the user may have fixed the cause since.
-    const std::filesystem::path folder = session.dataFolder / L"exports";
+    const std::filesystem::path folder = exportFolder(session);
     std::filesystem::create_directories(folder);
+    if (!std::filesystem::is_directory(folder)) {
+      // A file standing where the folder belongs is no folder to open.
+      throw std::runtime_error("Open failed");
+    }
     const HINSTANCE shown = ShellExecuteW(static_cast<HWND>(session.mainWindow), L"open", folder.c_str(),
                                           nullptr, nullptr, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(shown) <= 32) {
