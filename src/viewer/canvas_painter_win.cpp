@@ -1,6 +1,7 @@
 #include "viewer/canvas_painter_win.h"
 
 #include <windows.h>
+#include <objidl.h>  // gdiplus.h needs it under WIN32_LEAN_AND_MEAN
 #include <gdiplus.h>
 
 #include <algorithm>

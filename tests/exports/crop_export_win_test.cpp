@@ -1,0 +1,272 @@
+// Crop export through the Windows Imaging Component: the PNG of the original
+// pixels, the record beside it, and the job that writes them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "exports/crop_export_win.h"
+#include "exports/crop_record.h"
+#include "imaging/image_decoder_win.h"
+#include "imaging/plate_identity.h"
+#include "imaging/sha256_win.h"
+#include "support/job_window_win.h"
+#include "text/ui_strings.h"
+
+namespace tessary {
+namespace {
+
+using testing::JobWindowSession;
+using testing::readBytes;
+
+// The 8 x 6 image whose pixel (px, py) is B = 20 px, G = 30 py, R = 170, A = 255.
+std::shared_ptr<Pixels> gradient() {
+  auto image = std::make_shared<Pixels>();
+  image->width = 8;
+  image->height = 6;
+  image->sha256 = std::string(64, 'c');
+  image->bgra.resize(8 * 6 * 4);
+  for (std::uint32_t py = 0; py < 6; ++py) {
+    for (std::uint32_t px = 0; px < 8; ++px) {
+      std::uint8_t* p = &image->bgra[(py * 8 + px) * 4];
+      p[0] = static_cast<std::uint8_t>(20 * px);
+      p[1] = static_cast<std::uint8_t>(30 * py);
+      p[2] = 170;
+      p[3] = 255;
+    }
+  }
+  return image;
+}
+
+std::string messageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(EncodeCropPng, CropDecodesBackToTheSourcePixelsByteForByte) {
+  JobWindowSession f;  // COM and GDI+ as the program has them
+  auto image = gradient();
+  // A transparent and a half-transparent pixel inside the crop keep their alpha.
+  image->bgra[(2 * 8 + 3) * 4 + 3] = 0;
+  image->bgra[(3 * 8 + 4) * 4 + 3] = 128;
+  const std::vector<std::uint8_t> sourceBefore = image->bgra;
+  const CropRect crop{2, 1, 3, 4};
+  const std::filesystem::path path = f.folder.path() / "crop.png";
+
+  encodeCropPng(*image, crop, path);
+
+  EXPECT_EQ(image->bgra, sourceBefore);
+  EXPECT_FALSE(std::filesystem::exists(f.folder.path() / "crop.png.tmp"));
+  const std::string png = readBytes(path);
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  const std::shared_ptr<Pixels> back = decodeImage(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+  ASSERT_EQ(back->width, 3u);
+  ASSERT_EQ(back->height, 4u);
+  for (int row = 0; row < 4; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(back->bgra[(row * 3 + col) * 4 + c], sourceBefore[((1 + row) * 8 + 2 + col) * 4 + c])
+            << "row " << row << " col " << col << " channel " << c;
+      }
+    }
+  }
+}
+
+TEST(EncodeCropPng, RefusedCropsAndFailedWritesLeaveNoFile) {
+  JobWindowSession f;
+  auto image = gradient();
+  const std::filesystem::path path = f.folder.path() / "refused.png";
+  for (const CropRect crop : {CropRect{6, 0, 3, 1}, CropRect{0, 0, 0, 2}, CropRect{-1, 0, 2, 2}}) {
+    EXPECT_EQ(messageOf([&] { encodeCropPng(*image, crop, path); }), "Crop limit");
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // A folder standing where the temporary file belongs makes the write fail.
+  std::filesystem::create_directories(f.folder.path() / "blocked.png.tmp");
+  EXPECT_EQ(messageOf([&] { encodeCropPng(*image, CropRect{0, 0, 8, 6}, f.folder.path() / "blocked.png"); }),
+            "Export write failed");
+  EXPECT_FALSE(std::filesystem::exists(f.folder.path() / "blocked.png"));
+}
+
+// A session holding `image` (as the plate when `path` is empty) with a crop set.
+void holdImage(JobWindowSession& f, std::shared_ptr<Pixels> image, std::u16string path, CropRect crop) {
+  f.session.currentImage = std::move(image);
+  f.session.currentPath = std::move(path);
+  f.session.cropRect = crop;
+  f.session.tickNow = [] { return std::uint64_t{5000}; };
+  f.session.unixNow = [] { return std::int64_t{1700000000}; };
+}
+
+TEST(CropExport, ExportWritesThePngAndTheRecordOnTheJobThread) {
+  JobWindowSession f;
+  auto image = gradient();
+  holdImage(f, image, u"C:\\pics\\gradient.png", CropRect{2, 1, 3, 4});
+
+  startCropExport(f.session);
+  EXPECT_TRUE(f.session.jobRunning);
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 24));
+  EXPECT_FALSE(f.view.enabledStates.at(ID_EXPORT_CROP));
+  ASSERT_TRUE(f.pumpUntilIdle());
+
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 32));
+  EXPECT_FALSE(f.session.statusIsError);
+  EXPECT_TRUE(f.view.enabledStates.at(ID_EXPORT_CROP));
+  EXPECT_EQ(f.session.cropRect, (CropRect{2, 1, 3, 4}));
+  const std::filesystem::path base = f.folder.path() / "exports" / "Tessary-1700000000-5000";
+  const auto files = filesIn(f.folder.path() / "exports");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0], std::filesystem::path(base.native() + L".json"));
+  EXPECT_EQ(files[1], std::filesystem::path(base.native() + L".png"));
+
+  const nlohmann::json record = nlohmann::json::parse(readBytes(files[0]));
+  EXPECT_EQ(record.at("credit"), "User-provided local image");
+  EXPECT_EQ(record.at("format"), "Tessary crop");
+  EXPECT_EQ(record.at("sourceSHA256"), image->sha256);
+  EXPECT_EQ(record.at("sourceWidth"), 8);
+  EXPECT_EQ(record.at("sourceHeight"), 6);
+  EXPECT_EQ(record.at("crop").at("x"), 2);
+  EXPECT_EQ(record.at("crop").at("height"), 4);
+  EXPECT_EQ(record.at("version"), 1);
+  EXPECT_GT(record.at("createdUTC").get<std::int64_t>(), 1600000000);
+
+  const std::string png = readBytes(files[1]);
+  const auto back = decodeImage(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+  EXPECT_EQ(back->width, 3u);
+  EXPECT_EQ(back->height, 4u);
+}
+
+TEST(CropExport, PlateCropCarriesThePlateCredit) {
+  JobWindowSession f;
+  holdImage(f, gradient(), u"", CropRect{0, 0, 8, 6});
+  startCropExport(f.session);
+  ASSERT_TRUE(f.pumpUntilIdle());
+  const nlohmann::json record =
+      nlohmann::json::parse(readBytes(f.folder.path() / "exports" / "Tessary-1700000000-5000.json"));
+  EXPECT_EQ(record.at("credit"), kPlateCredit);
+  EXPECT_EQ(record.at("credit").get<std::string>().rfind(kPlateCreditPrefix, 0), 0u);
+}
+
+TEST(CropExport, TwoExportsOfOneCropGiveTwoFilePairs) {
+  JobWindowSession f;
+  holdImage(f, gradient(), u"C:\\g.png", CropRect{1, 1, 2, 2});
+  std::uint64_t tick = 7000;
+  f.session.tickNow = [&tick] { return tick; };
+  startCropExport(f.session);
+  ASSERT_TRUE(f.pumpUntilIdle());
+  tick += 16;
+  startCropExport(f.session);
+  ASSERT_TRUE(f.pumpUntilIdle());
+  const auto files = filesIn(f.folder.path() / "exports");
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].filename(), "Tessary-1700000000-7000.json");
+  EXPECT_EQ(files[1].filename(), "Tessary-1700000000-7000.png");
+  EXPECT_EQ(files[2].filename(), "Tessary-1700000000-7016.json");
+  EXPECT_EQ(files[3].filename(), "Tessary-1700000000-7016.png");
+  EXPECT_EQ(readBytes(files[1]), readBytes(files[3]));
+}
+
+TEST(CropExport, FailedPngWriteLeavesNoRecordAndShows33) {
+  JobWindowSession f;
+  holdImage(f, gradient(), u"C:\\g.png", CropRect{0, 0, 4, 4});
+  std::filesystem::create_directories(f.folder.path() / "exports" / "Tessary-1700000000-5000.png.tmp");
+  startCropExport(f.session);
+  ASSERT_TRUE(f.pumpUntilIdle());
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 33));
+  EXPECT_TRUE(f.session.statusIsError);
+  EXPECT_FALSE(std::filesystem::exists(f.folder.path() / "exports" / "Tessary-1700000000-5000.png"));
+  EXPECT_FALSE(std::filesystem::exists(f.folder.path() / "exports" / "Tessary-1700000000-5000.json"));
+}
+
+TEST(CropExport, FailedRecordWriteKeepsThePngAndShows33) {
+  JobWindowSession f;
+  holdImage(f, gradient(), u"C:\\g.png", CropRect{0, 0, 4, 4});
+  std::filesystem::create_directories(f.folder.path() / "exports" / "Tessary-1700000000-5000.json.tmp");
+  startCropExport(f.session);
+  ASSERT_TRUE(f.pumpUntilIdle());
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 33));
+  EXPECT_TRUE(std::filesystem::exists(f.folder.path() / "exports" / "Tessary-1700000000-5000.png"));
+  EXPECT_FALSE(std::filesystem::exists(f.folder.path() / "exports" / "Tessary-1700000000-5000.json"));
+}
+
+TEST(CropExport, CommandRefusesWithoutStartingAJob) {
+  struct Case {
+    const char* name;
+    CropRect crop;
+    bool storage;
+    int status;
+  };
+  const Case cases[] = {
+      {"no crop", CropRect{}, true, 34},
+      {"zero height", CropRect{1, 1, 3, 0}, true, 34},
+      {"outside the image", CropRect{6, 0, 3, 2}, true, 35},
+      {"storage unavailable", CropRect{0, 0, 2, 2}, false, 33},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobWindowSession f;
+    holdImage(f, gradient(), u"C:\\g.png", c.crop);
+    f.session.storageAvailable = c.storage;
+    startCropExport(f.session);
+    EXPECT_FALSE(f.session.jobRunning);
+    EXPECT_FALSE(f.session.jobThread.joinable());
+    EXPECT_EQ(f.session.statusText, uiText(Language::English, c.status));
+    EXPECT_TRUE(f.session.statusIsError);
+    EXPECT_TRUE(filesIn(f.folder.path() / "exports").empty());
+  }
+}
+
+TEST(CropExport, NothingHappensWithoutAnImageOrWhileAJobRuns) {
+  JobWindowSession f;
+  f.session.cropRect = CropRect{0, 0, 2, 2};
+  startCropExport(f.session);
+  EXPECT_FALSE(f.session.jobRunning);
+  EXPECT_TRUE(f.session.statusText.empty());
+
+  holdImage(f, gradient(), u"C:\\g.png", CropRect{0, 0, 2, 2});
+  f.session.jobRunning = true;
+  startCropExport(f.session);
+  EXPECT_FALSE(f.session.jobThread.joinable());
+  EXPECT_TRUE(f.session.statusText.empty());
+  f.session.jobRunning = false;
+}
+
+TEST(CropExport, ImageReleasedDuringTheExportIsReloadedWhenTheWindowIsShown) {
+  JobWindowSession f;
+  const std::filesystem::path file = f.folder.path() / "source.bmp";
+  testing::writeBytes(file, testing::bmpBytes(10, 10, 9));
+  startImageLoad(f.session, std::u16string(file.u16string()));
+  ASSERT_TRUE(f.pumpUntilIdle());
+  ASSERT_NE(f.session.currentImage, nullptr);
+  f.session.cropRect = CropRect{0, 0, 5, 5};
+  startCropExport(f.session);
+  ASSERT_TRUE(f.session.jobRunning);
+  // Hidden to the tray and shown again while the export runs: the image is gone.
+  f.session.currentImage.reset();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  // The export finished and a reload of the same file started and finished.
+  ASSERT_NE(f.session.currentImage, nullptr);
+  EXPECT_EQ(f.session.currentImage->width, 10u);
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 25));
+  EXPECT_EQ(filesIn(f.folder.path() / "exports").size(), 2u);
+}
+
+}  // namespace
+}  // namespace tessary
