@@ -1,0 +1,279 @@
+#include "app/tray_and_edit_win.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <cwchar>
+#include <string>
+
+#include "app/app_session_win.h"
+#include "app/status_and_controls.h"
+#include "app/window_handles_win.h"
+#include "imaging/image_loading_win.h"
+#include "observations/sheet_store.h"
+#include "text/text_rules.h"
+#include "text/ui_strings.h"
+
+namespace tessary {
+
+namespace {
+
+// The icon's record lives for the whole run so that the same record removes it.
+NOTIFYICONDATAW trayRecord{};
+
+constexpr wchar_t kTrayTip[] = L"Tessary";
+constexpr int kMenuOffset = 12;  // keyboard-opened context menu: from the box's top-left corner
+
+// Closes the popup menu it was given on every path.
+class PopupMenu {
+ public:
+  PopupMenu() : menu_(CreatePopupMenu()) {}
+  ~PopupMenu() {
+    if (menu_) DestroyMenu(menu_);
+  }
+  PopupMenu(const PopupMenu&) = delete;
+  PopupMenu& operator=(const PopupMenu&) = delete;
+  HMENU get() const { return menu_; }
+  void add(UINT command, const std::u16string& label) {
+    if (menu_) AppendMenuW(menu_, MF_STRING, command, toWide(label).c_str());
+  }
+
+ private:
+  HMENU menu_;
+};
+
+// The clipboard, opened for reading, closed on every path.
+class ClipboardText {
+ public:
+  explicit ClipboardText(HWND owner) : open_(OpenClipboard(owner) != FALSE) {
+    if (!open_) return;
+    data_ = GetClipboardData(CF_UNICODETEXT);
+    if (data_) text_ = static_cast<const wchar_t*>(GlobalLock(data_));
+  }
+  ~ClipboardText() {
+    if (text_) GlobalUnlock(data_);
+    if (open_) CloseClipboard();
+  }
+  ClipboardText(const ClipboardText&) = delete;
+  ClipboardText& operator=(const ClipboardText&) = delete;
+  // Null when the clipboard could not be opened or holds no text.
+  const wchar_t* text() const { return text_; }
+
+ private:
+  bool open_;
+  HANDLE data_ = nullptr;
+  const wchar_t* text_ = nullptr;
+};
+
+void reloadReleasedImage(Session& session) {
+  if (!session.currentImage && !session.jobRunning) startImageLoad(session, std::u16string(session.currentPath));
+}
+
+bool isReadOnly(HWND box) { return (GetWindowLongW(box, GWL_STYLE) & ES_READONLY) != 0; }
+bool isSingleLine(HWND box) { return (GetWindowLongW(box, GWL_STYLE) & ES_MULTILINE) == 0; }
+
+struct Selection {
+  DWORD start = 0;
+  DWORD end = 0;
+};
+
+Selection selectionOf(HWND box) {
+  Selection selection;
+  SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&selection.start), reinterpret_cast<LPARAM>(&selection.end));
+  return selection;
+}
+
+std::size_t textLimit(HWND box) { return static_cast<std::size_t>(SendMessageW(box, EM_GETLIMITTEXT, 0, 0)); }
+
+std::size_t textLength(HWND box) {
+  const int length = GetWindowTextLengthW(box);
+  return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+// Length of the box's text after replacing the selection by `inserted` units.
+std::size_t lengthAfterInsert(HWND box, const Selection& selection, std::size_t inserted) {
+  const std::size_t selected = selection.end >= selection.start ? selection.end - selection.start : 0;
+  const std::size_t length = textLength(box);
+  return (length >= selected ? length - selected : 0) + inserted;
+}
+
+void refuseText() { showStatus(appSession(), 28, true); }
+
+// WM_CHAR. Returns true when the default procedure should see the character.
+bool acceptCharacter(HWND box, WPARAM character) {
+  const bool readOnly = isReadOnly(box);
+  if (readOnly) {
+    // Only Select all (Ctrl+A) and Copy (Ctrl+C) work in the read-only box.
+    if (character != 1 && character != 3) return false;
+  } else {
+    if (character < 32) {
+      const bool passes = character == 1 || character == 3 || character == 8 || character == 13 ||
+                          character == 22 || character == 24 ||
+                          (character == 26 && SendMessageW(box, EM_CANUNDO, 0, 0) != 0);
+      if (!passes) return false;  // Tab and the other control characters
+    }
+    if (isSingleLine(box) && (character == 9 || character == 13)) return false;
+    if (character >= 32) {
+      const std::u16string one(1, static_cast<char16_t>(character));
+      if (!isEnabledScript(one)) {
+        refuseText();
+        return false;
+      }
+    }
+  }
+  const Selection selection = selectionOf(box);
+  if (character == 8) {
+    // Backspace with the caret at the very start would only beep.
+    return !(selection.start == 0 && selection.end == 0);
+  }
+  if (character < 32 && character != 13) return true;  // Ctrl+A, C, V, X, Z
+  // A printable character adds one unit, Enter two (the box stores CR LF).
+  const std::size_t added = character == 13 ? 2 : 1;
+  return lengthAfterInsert(box, selection, added) <= textLimit(box);
+}
+
+// WM_PASTE in an editable box. Returns true when the default procedure should paste.
+bool acceptPaste(HWND box) {
+  bool refused = false;
+  {
+    ClipboardText clipboard(box);
+    const wchar_t* text = clipboard.text();
+    // Without readable clipboard text the edit control's own paste decides.
+    if (!text) return true;
+    const std::u16string pasted = fromWide(std::wstring(text));
+    const Selection selection = selectionOf(box);
+    refused = !isEnabledScript(pasted) || lengthAfterInsert(box, selection, pasted.size()) > textLimit(box);
+  }
+  if (refused) {
+    // A paste that is refused inserts nothing at all: it is never truncated.
+    refuseText();
+    return false;
+  }
+  return true;
+}
+
+void showEditMenu(HWND box, LPARAM lParam) {
+  Session& session = appSession();
+  const bool readOnly = isReadOnly(box);
+  PopupMenu menu;
+  menu.add(kEditCopy, uiText(session.language, 45));
+  if (!readOnly) {
+    menu.add(kEditCut, uiText(session.language, 46));
+    menu.add(kEditPaste, uiText(session.language, 47));
+  }
+  menu.add(kEditSelectAll, uiText(session.language, 48));
+
+  POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  if (at.x == -1) {
+    // Asked for from the keyboard: open near the box's top-left corner.
+    RECT frame{};
+    GetWindowRect(box, &frame);
+    at = POINT{frame.left + kMenuOffset, frame.top + kMenuOffset};
+  }
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, box, nullptr));
+  switch (command) {
+    case kEditCopy: SendMessageW(box, WM_COPY, 0, 0); break;
+    case kEditCut: SendMessageW(box, WM_CUT, 0, 0); break;
+    case kEditPaste: SendMessageW(box, WM_PASTE, 0, 0); break;
+    case kEditSelectAll: SendMessageW(box, EM_SETSEL, 0, -1); break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+void addTrayIcon(Session& session) {
+  trayRecord = NOTIFYICONDATAW{};
+  trayRecord.cbSize = sizeof(NOTIFYICONDATAW);
+  trayRecord.hWnd = mainWindowOf(session);
+  trayRecord.uID = kTrayIconId;
+  trayRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  trayRecord.uCallbackMessage = WM_TRAY_NOTIFY;
+  trayRecord.hIcon = static_cast<HICON>(session.appIcon);
+  wcsncpy_s(trayRecord.szTip, std::size(trayRecord.szTip), kTrayTip, _TRUNCATE);
+  session.trayIconAdded = Shell_NotifyIconW(NIM_ADD, &trayRecord) != FALSE;
+}
+
+void removeTrayIcon(Session& session) {
+  if (!session.trayIconAdded) return;
+  Shell_NotifyIconW(NIM_DELETE, &trayRecord);
+  session.trayIconAdded = false;
+}
+
+void hideToTray(Session& session) {
+  if (!saveSheet(session)) return;  // the save shows why; the window stays
+  HWND window = mainWindowOf(session);
+  if (!session.trayIconAdded) {
+    ShowWindow(window, SW_MINIMIZE);
+    return;
+  }
+  ShowWindow(window, SW_HIDE);
+  // The decoded pixels are freed while hidden; path, title, sheet and view stay so
+  // that restoring can decode the same image again.
+  session.currentImage.reset();
+}
+
+void restoreFromTray(Session& session) {
+  HWND window = mainWindowOf(session);
+  ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(window);
+  reloadReleasedImage(session);
+}
+
+void showTrayMenu(Session& session) {
+  HWND window = mainWindowOf(session);
+  UINT command = 0;
+  {
+    PopupMenu menu;
+    menu.add(kTrayOpen, uiText(session.language, 18));
+    menu.add(kTrayQuit, uiText(session.language, 17));
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    // The menu closes when the user clicks elsewhere only if the window is in front.
+    SetForegroundWindow(window);
+    command = static_cast<UINT>(
+        TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
+  }
+  if (command == kTrayOpen) {
+    restoreFromTray(session);
+  } else if (command == kTrayQuit) {
+    if (saveSheet(session)) DestroyWindow(window);
+  }
+  // Lets the notification-area menu close properly.
+  if (IsWindow(window)) PostMessageW(window, WM_NULL, 0, 0);
+}
+
+LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
+                                  DWORD_PTR) {
+  switch (message) {
+    case WM_SYSCHAR:
+      return 0;  // no beep
+    case WM_CUT:
+    case WM_UNDO:
+      if (isReadOnly(box)) return 0;
+      break;
+    case WM_PASTE:
+      if (isReadOnly(box) || !acceptPaste(box)) return 0;
+      break;
+    case WM_KEYDOWN:
+      if (isReadOnly(box) && (wParam == VK_DELETE || wParam == VK_BACK)) return 0;
+      break;
+    case WM_CHAR:
+      if (!acceptCharacter(box, wParam)) return 0;
+      break;
+    case WM_CONTEXTMENU:
+      showEditMenu(box, lParam);
+      return 0;
+    case WM_NCDESTROY:
+      // The subclass goes with the box.
+      RemoveWindowSubclass(box, editSubclassProc, subclassId);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(box, message, wParam, lParam);
+}
+
+}  // namespace tessary

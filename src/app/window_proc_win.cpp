@@ -1,0 +1,360 @@
+#include "app/window_proc_win.h"
+
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <string>
+
+#include "app/app_session_win.h"
+#include "app/control_ids.h"
+#include "app/controls_win.h"
+#include "app/keyboard_rules.h"
+#include "app/mouse_rules.h"
+#include "app/status_and_controls.h"
+#include "app/tray_and_edit_win.h"
+#include "app/window_handles_win.h"
+#include "exports/crop_geometry.h"
+#include "imaging/background_job_win.h"
+#include "imaging/image_loading_win.h"
+#include "observations/marker_editing.h"
+#include "observations/sheet_store.h"
+#include "viewer/canvas_painter_win.h"
+#include "viewer/view_transform.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr LONG kMinTrackWidth = 1120;
+constexpr LONG kMinTrackHeight = 780;
+constexpr int kClockStripHeight = 39;
+constexpr COLORREF kEditText = RGB(242, 238, 228);
+constexpr COLORREF kEditBackground = RGB(34, 40, 63);
+
+void invalidateAll(HWND window) { InvalidateRect(window, nullptr, FALSE); }
+
+FocusKind focusKind(const Session& session, HWND focus) {
+  if (!focus) return FocusKind::Other;
+  if (focus == controlWindow(session, ID_PATH_EDIT)) return FocusKind::PathBox;
+  if (focus == controlWindow(session, ID_NOTE_EDIT)) return FocusKind::NoteBox;
+  if (focus == controlWindow(session, ID_GUIDE_TEXT)) return FocusKind::GuideText;
+  if ((static_cast<DWORD>(GetWindowLongW(focus, GWL_STYLE)) & kOwnerDrawnStyleBits) != 0) {
+    return FocusKind::OwnerDrawnButton;
+  }
+  return FocusKind::Other;
+}
+
+void onCreate(Session& session, HWND window) {
+  session.mainWindow = window;
+  createControls(session);
+  addTrayIcon(session);
+  DragAcceptFiles(window, TRUE);
+  SetTimer(window, kDeskTimerId, kDeskTimerMilliseconds, nullptr);
+}
+
+void onDestroy(Session& session, HWND window) {
+  KillTimer(window, kDeskTimerId);
+  removeTrayIcon(session);
+  PostQuitMessage(0);
+}
+
+void onSize(Session& session, WPARAM kind, LPARAM size) {
+  if (kind == SIZE_MINIMIZED) {
+    hideToTray(session);
+    return;
+  }
+  session.clientWidth = LOWORD(size);
+  session.clientHeight = HIWORD(size);
+  layoutControls(session);
+}
+
+void onPaint(Session& session, HWND window) {
+  PAINTSTRUCT paint{};
+  HDC dc = BeginPaint(window, &paint);
+  if (dc) paintWindow(session, dc);
+  EndPaint(window, &paint);
+}
+
+void onTimer(Session& session, HWND window) {
+  autosaveTick(session);
+  // The clock shows minutes: repaint its strip when the minute changes, and not at
+  // all while the window is hidden.
+  if (!IsWindowVisible(window)) return;
+  const std::int64_t minute = session.unixNow() / 60;
+  if (minute == session.lastClockMinute) return;
+  session.lastClockMinute = minute;
+  const RECT strip{0, session.clientHeight - kClockStripHeight, session.clientWidth, session.clientHeight};
+  InvalidateRect(window, &strip, FALSE);
+}
+
+void onCommand(Session& session, WPARAM wParam) {
+  const int controlId = LOWORD(wParam);
+  const int code = HIWORD(wParam);
+  if (controlId == ID_NOTE_EDIT) {
+    if (code == EN_CHANGE) {
+      const std::u16string text = session.view ? session.view->controlText(ID_NOTE_EDIT) : std::u16string();
+      onNoteEdited(session, text);
+    }
+    return;
+  }
+  if (code == 0) runCommand(session, controlId);
+}
+
+void onLeftButtonDown(Session& session, HWND window, LPARAM lParam) {
+  const int x = GET_X_LPARAM(lParam);
+  const int y = GET_Y_LPARAM(lParam);
+  const PressDecision press = decidePress(session, x, y);
+  // A press in the canvas takes the keyboard focus from the controls, so that the
+  // single-key shortcuts work after clicking the image.
+  if (press.focusMainWindow) SetFocus(window);
+  switch (press.action) {
+    case PressAction::Ignore:
+      break;
+    case PressAction::SelectListRow:
+      saveSheet(session);
+      selectMarker(session, session.sheet.marks[static_cast<std::size_t>(press.listIndex)].id, true);
+      break;
+    case PressAction::AddMarker:
+      addMarkerAt(session, press.imageX, press.imageY);
+      break;
+    case PressAction::SelectMarker:
+      saveSheet(session);
+      selectMarker(session, press.markerId, false);
+      break;
+    case PressAction::StartDrag:
+      session.cropStartX = press.imageX;
+      session.cropStartY = press.imageY;
+      session.lastMouseX = x;
+      session.lastMouseY = y;
+      session.dragging = true;
+      SetCapture(window);
+      if (session.interactionMode == InteractionMode::Crop) session.cropRect = CropRect{};
+      break;
+  }
+}
+
+void onMouseMove(Session& session, HWND window, LPARAM lParam) {
+  if (!session.dragging || !session.currentImage) return;
+  const int x = GET_X_LPARAM(lParam);
+  const int y = GET_Y_LPARAM(lParam);
+  if (session.interactionMode == InteractionMode::Pan) {
+    // The image follows the pointer pixel for pixel.
+    session.offsetX += x - session.lastMouseX;
+    session.offsetY += y - session.lastMouseY;
+  } else {
+    const Point image = screenToImage(session, x, y);
+    session.cropRect = cropFromPoints(session.cropStartX, session.cropStartY, image.x, image.y,
+                                      session.currentImage->width, session.currentImage->height);
+  }
+  session.lastMouseX = x;
+  session.lastMouseY = y;
+  invalidateAll(window);
+}
+
+void onLeftButtonUp(Session& session) {
+  if (!session.dragging) return;
+  session.dragging = false;
+  ReleaseCapture();
+}
+
+void onMouseWheel(Session& session, HWND window, WPARAM wParam, LPARAM lParam) {
+  POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  ScreenToClient(window, &point);
+  const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+  switch (wheelTarget(session, point.x, point.y)) {
+    case WheelTarget::List:
+      scrollList(session, delta);
+      break;
+    case WheelTarget::Canvas:
+      zoomAbout(session, wheelZoom(session.zoom, delta), point.x - 20.0, point.y - 178.0);
+      break;
+    case WheelTarget::None:
+      break;
+  }
+}
+
+void onDropFiles(Session& session, HDROP drop) {
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  if (count != 1) {
+    DragFinish(drop);
+    showStatus(session, 53, true);
+    return;
+  }
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring path(static_cast<std::size_t>(length) + 1, L'\0');
+  const UINT copied = DragQueryFileW(drop, 0, path.data(), length + 1);
+  path.resize(copied);
+  DragFinish(drop);
+  startImageLoad(session, fromWide(path));
+}
+
+void onTrayNotify(Session& session, LPARAM lParam) {
+  switch (static_cast<UINT>(lParam)) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      restoreFromTray(session);
+      break;
+    case WM_RBUTTONUP:
+    case WM_CONTEXTMENU:
+      showTrayMenu(session);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Broadcast by the shell when the taskbar (re)starts; the icon has to be added again.
+  static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+  Session& session = appSession();
+  if (taskbarCreated != 0 && message == taskbarCreated) {
+    addTrayIcon(session);
+    return 0;
+  }
+  switch (message) {
+    case WM_CREATE:
+      onCreate(session, window);
+      return 0;
+    case WM_DESTROY:
+      onDestroy(session, window);
+      return 0;
+    case WM_SIZE:
+      onSize(session, wParam, lParam);
+      return 0;
+    case WM_CLOSE:
+      // A close request never destroys the window; only Quit does.
+      hideToTray(session);
+      return 0;
+    case WM_PAINT:
+      onPaint(session, window);
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // the painter covers the whole client area
+    case WM_QUERYENDSESSION:
+      return saveSheet(session) ? TRUE : FALSE;
+    case WM_GETMINMAXINFO: {
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = POINT{kMinTrackWidth, kMinTrackHeight};
+      return 0;
+    }
+    case WM_DRAWITEM:
+      drawOwnerButton(session, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_SYSCHAR:
+      return 0;  // no menu, no beep
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_COMMAND:
+      onCommand(session, wParam);
+      return 0;
+    case WM_TIMER:
+      onTimer(session, window);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      SetTextColor(dc, kEditText);
+      SetBkColor(dc, kEditBackground);
+      return reinterpret_cast<LRESULT>(session.panelBrush);
+    }
+    case WM_MOUSEMOVE:
+      onMouseMove(session, window, lParam);
+      return 0;
+    case WM_LBUTTONDOWN:
+      onLeftButtonDown(session, window, lParam);
+      return 0;
+    case WM_LBUTTONUP:
+      onLeftButtonUp(session);
+      return 0;
+    case WM_MOUSEWHEEL:
+      onMouseWheel(session, window, wParam, lParam);
+      return 0;
+    case WM_CAPTURECHANGED:
+      session.dragging = false;
+      return 0;
+    case WM_DROPFILES:
+      onDropFiles(session, reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_JOB_DONE:
+      onJobDone(session);
+      return 0;
+    case WM_TRAY_NOTIFY:
+      onTrayNotify(session, lParam);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
+  KeyContext context;
+  context.keyCode = static_cast<std::uint32_t>(message.wParam);
+  context.controlDown = GetKeyState(VK_CONTROL) < 0;
+  context.focus = focusKind(session, GetFocus());
+  context.guideVisible = session.guideVisible;
+  context.interactionMode = session.interactionMode;
+  context.jobRunning = session.jobRunning;
+
+  const KeyDecision decision = decideKey(context);
+  switch (decision.action) {
+    case KeyAction::Save:
+      saveSheet(session);
+      return KeyRoute::Consumed;
+    case KeyAction::CloseGuide:
+      session.guideVisible = false;
+      layoutControls(session);
+      return KeyRoute::Consumed;
+    case KeyAction::LeaveMode:
+      session.interactionMode = InteractionMode::Pan;
+      session.cropRect = CropRect{};
+      refreshModeButtons(session);
+      if (session.view) session.view->invalidate();
+      return KeyRoute::Consumed;
+    case KeyAction::HideToTray:
+      hideToTray(session);
+      return KeyRoute::Consumed;
+    case KeyAction::OpenPath:
+      runCommand(session, ID_OPEN_IMAGE);
+      return KeyRoute::Consumed;
+    case KeyAction::ClickButton:
+      SendMessageW(GetFocus(), BM_CLICK, 0, 0);
+      return KeyRoute::Consumed;
+    case KeyAction::NothingConsumed:
+      return KeyRoute::Consumed;
+    case KeyAction::RunCommand:
+      runCommand(session, decision.commandId);
+      return KeyRoute::Consumed;
+    case KeyAction::DispatchDirect:
+      return KeyRoute::DispatchDirect;
+    case KeyAction::PassOn:
+      return KeyRoute::Continue;
+  }
+  return KeyRoute::Continue;
+}
+
+void runMessageLoop(Session& session) {
+  MSG message{};
+  for (;;) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0 || got == -1) break;
+    if (message.message == WM_KEYDOWN) {
+      const KeyRoute route = keyboardPreFilter(session, message);
+      if (route == KeyRoute::Consumed) continue;
+      if (route == KeyRoute::DispatchDirect) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        continue;
+      }
+    }
+    // Alt with a letter would open a menu that does not exist and beep.
+    if (message.message == WM_SYSCHAR) continue;
+    if (IsDialogMessageW(mainWindowOf(session), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace tessary
