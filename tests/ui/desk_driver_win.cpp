@@ -1,0 +1,258 @@
+// A small console program that the end-to-end scenarios run beside the desk to
+// observe it from the outside, as a person could see it: where the window is, the
+// texts, enabled and visible states and screen rectangles of its controls, which
+// control has the keyboard focus, whether the window is shown at all. It never
+// changes anything in the desk; input comes from real mouse and keyboard events.
+//
+//   desk_driver window                      found, visible, title, client origin and size
+//   desk_driver control <id>                text, enabled, visible, screen rectangle of a child
+//   desk_driver controls                    one line per child control id 100-121
+//   desk_driver focus                       id of the child with the keyboard focus (0: the window)
+//   desk_driver wait-window <ms> [shown]    waits for the window (and for it to be shown)
+//   desk_driver wait-hidden <ms>            waits until the window exists but is hidden
+//   desk_driver wait-gone <ms>              waits until no desk window exists
+//   desk_driver wait-enabled <id> <0|1> <ms> waits for a control's enabled state
+//   desk_driver wait-text <id> <ms> <text>  waits until a control's text equals the UTF-8 text
+//   desk_driver local-appdata               the local application-data folder
+//   desk_driver pid                         process id of the desk
+// Output is UTF-8 with LF line ends. Exit code 0 on success, 1 when the condition
+// was not met, 2 for a usage error.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kDeskClass[] = L"TessaryDesk";
+
+std::string toUtf8(const std::wstring& text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
+                        nullptr);
+  }
+  return out;
+}
+
+// Writes bytes as they are (no CR LF translation).
+void out(const std::string& text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Newlines and tabs inside texts are shown escaped so that one value stays on one line.
+std::string oneLine(const std::string& text) {
+  std::string result;
+  for (const char c : text) {
+    if (c == '\n') {
+      result += "\\n";
+    } else if (c == '\r') {
+      result += "\\r";
+    } else if (c == '\t') {
+      result += "\\t";
+    } else if (c == '\\') {
+      result += "\\\\";
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+HWND desk() { return FindWindowW(kDeskClass, nullptr); }
+
+// The text of a window of another process: WM_GETTEXT is marshalled across
+// processes, while GetWindowTextW would only return a stored caption.
+std::wstring windowText(HWND window) {
+  DWORD_PTR length = 0;
+  if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length) == 0) {
+    return {};
+  }
+  std::vector<wchar_t> buffer(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                          SMTO_ABORTIFHUNG, 2000, &copied) == 0) {
+    return {};
+  }
+  return std::wstring(buffer.data(), copied);
+}
+
+std::string describeControl(HWND window, int id) {
+  HWND child = GetDlgItem(window, id);
+  if (child == nullptr) {
+    return "missing";
+  }
+  RECT r{};
+  GetWindowRect(child, &r);
+  char head[160];
+  std::snprintf(head, sizeof head, "enabled %d visible %d rect %ld %ld %ld %ld text ",
+                IsWindowEnabled(child) ? 1 : 0, IsWindowVisible(child) ? 1 : 0, r.left, r.top, r.right, r.bottom);
+  return head + oneLine(toUtf8(windowText(child)));
+}
+
+int focusedId(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (!GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) {
+    return -1;
+  }
+  if (info.hwndFocus == window) {
+    return 0;
+  }
+  return GetDlgCtrlID(info.hwndFocus);
+}
+
+template <typename Condition>
+bool waitFor(DWORD milliseconds, Condition condition) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (;;) {
+    if (condition()) {
+      return true;
+    }
+    if (GetTickCount64() >= end) {
+      return false;
+    }
+    Sleep(50);
+  }
+}
+
+int usage() {
+  out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
+      "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
+      "local-appdata | pid\n");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    return usage();
+  }
+  const std::wstring command = argv[1];
+
+  if (command == L"window") {
+    HWND window = desk();
+    if (window == nullptr) {
+      out("found 0\n");
+      return 1;
+    }
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    RECT client{};
+    GetClientRect(window, &client);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    char line[256];
+    std::snprintf(line, sizeof line, "found 1\nvisible %d\nclient %ld %ld %ld %ld\nouter %ld %ld %ld %ld\n",
+                  IsWindowVisible(window) ? 1 : 0, origin.x, origin.y, client.right - client.left,
+                  client.bottom - client.top, outer.left, outer.top, outer.right, outer.bottom);
+    out(line);
+    out("title " + oneLine(toUtf8(windowText(window))) + "\n");
+    return 0;
+  }
+  if (command == L"control" && argc >= 3) {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    const std::string description = describeControl(window, _wtoi(argv[2]));
+    out(description + "\n");
+    return description == "missing" ? 1 : 0;
+  }
+  if (command == L"controls") {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    for (int id = 100; id <= 121; ++id) {
+      out(std::to_string(id) + " " + describeControl(window, id) + "\n");
+    }
+    return 0;
+  }
+  if (command == L"focus") {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    out(std::to_string(focusedId(window)) + "\n");
+    return 0;
+  }
+  if (command == L"wait-window" && argc >= 3) {
+    const bool shown = argc >= 4 && std::wstring(argv[3]) == L"shown";
+    return waitFor(static_cast<DWORD>(_wtoi(argv[2])),
+                   [&] {
+                     HWND window = desk();
+                     return window != nullptr && (!shown || IsWindowVisible(window));
+                   })
+               ? 0
+               : 1;
+  }
+  if (command == L"wait-hidden" && argc >= 3) {
+    return waitFor(static_cast<DWORD>(_wtoi(argv[2])),
+                   [] {
+                     HWND window = desk();
+                     return window != nullptr && !IsWindowVisible(window);
+                   })
+               ? 0
+               : 1;
+  }
+  if (command == L"wait-gone" && argc >= 3) {
+    return waitFor(static_cast<DWORD>(_wtoi(argv[2])), [] { return desk() == nullptr; }) ? 0 : 1;
+  }
+  if (command == L"wait-enabled" && argc >= 5) {
+    const int id = _wtoi(argv[2]);
+    const bool wanted = _wtoi(argv[3]) != 0;
+    return waitFor(static_cast<DWORD>(_wtoi(argv[4])),
+                   [&] {
+                     HWND window = desk();
+                     HWND child = window != nullptr ? GetDlgItem(window, id) : nullptr;
+                     return child != nullptr && (IsWindowEnabled(child) != FALSE) == wanted;
+                   })
+               ? 0
+               : 1;
+  }
+  if (command == L"wait-text" && argc >= 5) {
+    const int id = _wtoi(argv[2]);
+    const std::wstring wanted = argv[4];
+    return waitFor(static_cast<DWORD>(_wtoi(argv[3])),
+                   [&] {
+                     HWND window = desk();
+                     HWND child = window != nullptr ? GetDlgItem(window, id) : nullptr;
+                     return child != nullptr && windowText(child) == wanted;
+                   })
+               ? 0
+               : 1;
+  }
+  if (command == L"local-appdata") {
+    PWSTR folder = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder))) {
+      return 1;
+    }
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(folder, &CoTaskMemFree);
+    out(toUtf8(folder) + "\n");
+    return 0;
+  }
+  if (command == L"pid") {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    out(std::to_string(process) + "\n");
+    return 0;
+  }
+  return usage();
+}
