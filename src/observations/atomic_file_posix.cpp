@@ -1,0 +1,118 @@
+// The native build's file replacement, with the same observable result as the
+// Windows one: after success the target holds the new bytes and, when asked, the
+// ".bak" holds the previous ones; after failure the target is unchanged and the
+// temporary file is gone. A crash at any moment leaves the old or the new target.
+#include "observations/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessary {
+
+namespace {
+
+// Closes a descriptor when the scope ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now and reports whether the close succeeded.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Makes a completed rename durable.
+void syncFolder(const std::filesystem::path& target) {
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) ::fsync(dir.get());
+}
+
+// Moves the temporary file to a target that does not exist yet; never replaces a
+// file that appeared meanwhile.
+bool moveToNewName(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // File systems without the no-replace rename: a hard link also refuses an existing name.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Leaves the target's current content under the backup name: a second link to the
+// same file, or a copy where links are not supported.
+bool makeBackup(const std::string& target, const std::string& backup) {
+  if (::unlink(backup.c_str()) != 0 && errno != ENOENT) return false;
+  if (::link(target.c_str(), backup.c_str()) == 0) return true;
+  std::error_code ec;
+  return std::filesystem::copy_file(target, backup, std::filesystem::copy_options::overwrite_existing, ec) && !ec;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, bool keepBackup) {
+  const std::string targetName = target.native();
+  const std::string temporary = targetName + ".tmp";
+  const std::string backup = targetName + ".bak";
+
+  {
+    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!file.valid()) return false;
+    const bool written = writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
+    if (!file.close() || !written) {
+      ::unlink(temporary.c_str());
+      return false;
+    }
+  }
+
+  struct stat existing {};
+  bool moved = false;
+  if (::stat(targetName.c_str(), &existing) != 0) {
+    moved = moveToNewName(temporary, targetName);
+  } else if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) != 0) {
+    // A target without any write permission counts as read-only, as the read-only
+    // attribute does on Windows: it is never replaced.
+    moved = (!keepBackup || makeBackup(targetName, backup)) &&
+            ::rename(temporary.c_str(), targetName.c_str()) == 0;
+  }
+  if (!moved) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  syncFolder(target);
+  return true;
+}
+
+}  // namespace tessary

@@ -1,0 +1,125 @@
+#include "observations/observation_sheet.h"
+
+#include <cmath>
+#include <set>
+
+#include "text/text_rules.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr std::int64_t kMaxSide = 20000;
+constexpr std::int64_t kMaxPixels = 150000000;
+constexpr std::int64_t kMaxNextIdValue = 1000000;
+constexpr std::int64_t kLatestCreatedUTC = 32503680000;  // 3000-01-01 00:00:00 UTC
+
+bool isLowerHexDigest(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text) {
+    const bool digit = c >= '0' && c <= '9';
+    const bool lowerHex = c >= 'a' && c <= 'f';
+    if (!digit && !lowerHex) return false;
+  }
+  return true;
+}
+
+// A member read as a number, integer or fraction alike; any other type fails with
+// the library's own type error.
+double readNumber(const nlohmann::json& object, const char* key) {
+  return object.at(key).get<double>();
+}
+
+}  // namespace
+
+nlohmann::json sheetToJson(const ObservationSheet& sheet) {
+  nlohmann::json marks = nlohmann::json::array();
+  for (const Marker& marker : sheet.marks) {
+    nlohmann::json entry = nlohmann::json::object();
+    entry["id"] = marker.id;
+    entry["x"] = marker.x;
+    entry["y"] = marker.y;
+    entry["note"] = marker.note;
+    entry["createdUTC"] = marker.createdUTC;
+    marks.push_back(std::move(entry));
+  }
+  nlohmann::json document = nlohmann::json::object();
+  document["format"] = "Tessary";
+  document["version"] = 1;
+  document["imageSHA256"] = sheet.imageSHA256;
+  document["width"] = sheet.width;
+  document["height"] = sheet.height;
+  document["nextId"] = sheet.nextId;
+  document["marks"] = std::move(marks);
+  return document;
+}
+
+std::string printSheet(const ObservationSheet& sheet) {
+  return sheetToJson(sheet).dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+std::int64_t readBoundedInteger(const nlohmann::json& value, const std::string& key,
+                                std::int64_t minimum, std::int64_t maximum) {
+  // at() raises the library's type error for a non-object and its out-of-range
+  // error for a missing key.
+  const nlohmann::json& member = value.at(key);
+  if (member.is_number_unsigned()) {
+    const auto number = member.get<std::uint64_t>();
+    // Compared without sign: a non-negative integer above the maximum is an overflow.
+    if (number > static_cast<std::uint64_t>(maximum)) throw SheetError("Integer overflow");
+    if (maximum < 0 || (minimum > 0 && number < static_cast<std::uint64_t>(minimum))) {
+      throw SheetError("Integer limit");
+    }
+    return static_cast<std::int64_t>(number);
+  }
+  if (member.is_number_integer()) {
+    const auto number = member.get<std::int64_t>();
+    if (number < minimum || number > maximum) throw SheetError("Integer limit");
+    return number;
+  }
+  throw SheetError("Integer required");
+}
+
+ObservationSheet sheetFromJson(const nlohmann::json& document) {
+  const nlohmann::json& format = document.at("format");
+  if (!format.is_string() || format.get_ref<const std::string&>() != "Tessary") {
+    throw SheetError("Unsupported sheet");
+  }
+  readBoundedInteger(document, "version", 1, 1);
+
+  ObservationSheet sheet;
+  sheet.imageSHA256 = document.at("imageSHA256").get<std::string>();
+  const std::int64_t width = readBoundedInteger(document, "width", 1, kMaxSide);
+  const std::int64_t height = readBoundedInteger(document, "height", 1, kMaxSide);
+  const std::int64_t nextId = readBoundedInteger(document, "nextId", 1, kMaxNextIdValue);
+
+  if (!isLowerHexDigest(sheet.imageSHA256)) throw SheetError("Invalid sheet");
+  if (width * height > kMaxPixels) throw SheetError("Invalid sheet");
+  const nlohmann::json& marks = document.at("marks");
+  if (!marks.is_array() || marks.size() > kMaxMarkers) throw SheetError("Invalid sheet");
+
+  sheet.width = static_cast<std::uint32_t>(width);
+  sheet.height = static_cast<std::uint32_t>(height);
+  sheet.nextId = static_cast<std::int32_t>(nextId);
+
+  std::set<std::int64_t> seenIds;
+  sheet.marks.reserve(marks.size());
+  for (const nlohmann::json& element : marks) {
+    Marker marker;
+    const std::int64_t id = readBoundedInteger(element, "id", 1, nextId - 1);
+    marker.x = readNumber(element, "x");
+    marker.y = readNumber(element, "y");
+    marker.note = acceptText(element.at("note").get<std::string>(), kNoteByteLimit);
+    marker.createdUTC = readBoundedInteger(element, "createdUTC", 0, kLatestCreatedUTC);
+    if (!seenIds.insert(id).second) throw SheetError("Invalid marker");
+    if (!std::isfinite(marker.x) || !std::isfinite(marker.y) || marker.x < 0 || marker.y < 0 ||
+        marker.x >= static_cast<double>(width) || marker.y >= static_cast<double>(height)) {
+      throw SheetError("Invalid marker");
+    }
+    marker.id = static_cast<std::int32_t>(id);
+    sheet.marks.push_back(std::move(marker));
+  }
+  return sheet;
+}
+
+}  // namespace tessary

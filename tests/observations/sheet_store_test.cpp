@@ -1,0 +1,386 @@
+#include "observations/sheet_store.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "observations/observation_sheet.h"
+#include "observations/sheet_test_files.h"
+#include "support/rules_session.h"
+#include "text/ui_strings.h"
+
+namespace tessary {
+namespace {
+
+using testing::makeImage;
+using testing::namesIn;
+using testing::readBytes;
+using testing::RulesSession;
+using testing::TempFolder;
+using testing::withSuffix;
+using testing::writeFile;
+
+const std::string kHash = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const std::string kOtherHash(64, 'e');
+constexpr std::uint32_t kWidth = 640;
+constexpr std::uint32_t kHeight = 480;
+constexpr std::int64_t kNow = 1700000000;
+
+ObservationSheet makeSheet(int markers, const std::string& hash = kHash, std::uint32_t width = kWidth,
+                           std::uint32_t height = kHeight) {
+  ObservationSheet sheet;
+  sheet.imageSHA256 = hash;
+  sheet.width = width;
+  sheet.height = height;
+  sheet.nextId = markers + 5;
+  for (int id = 1; id <= markers; ++id) {
+    sheet.marks.push_back({id + 2, 1.25 * id, 2.5 * id, "note " + std::to_string(id), 1600000000 + id});
+  }
+  return sheet;
+}
+
+// The fresh sheet of the image: no markers, nextId 1.
+ObservationSheet emptySheet() {
+  ObservationSheet sheet = makeSheet(0);
+  sheet.nextId = 1;
+  return sheet;
+}
+
+template <typename Action>
+std::string errorOf(Action action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// ---------------------------------------------------------------- readSheetFile
+
+TEST(ReadSheetFile, ReadsExactlyTheSizeLimitAndRefusesOneByteMore) {
+  TempFolder folder;
+  const std::string text = printSheet(makeSheet(2));
+  const auto atLimit = folder.path() / "limit.json";
+  writeFile(atLimit, text + std::string(kSheetFileLimit - text.size(), ' '));
+  ASSERT_EQ(std::filesystem::file_size(atLimit), 2097152u);
+  EXPECT_EQ(printSheet(readSheetFile(atLimit)), text);
+
+  const auto overLimit = folder.path() / "over.json";
+  writeFile(overLimit, text + std::string(kSheetFileLimit - text.size() + 1, ' '));
+  EXPECT_EQ(errorOf([&] { readSheetFile(overLimit); }), "Cannot read sheet");
+}
+
+TEST(ReadSheetFile, AcceptsOneDocumentOnlyWithOptionalByteOrderMark) {
+  const std::string text = printSheet(makeSheet(1));
+  const std::string bom = "\xEF\xBB\xBF";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {"plain", text, true},
+      {"byte-order mark", bom + text, true},
+      {"surrounding whitespace", " \r\n\t" + text + "\r\n\t ", true},
+      {"byte-order mark after whitespace", " " + bom + text, false},
+      {"two byte-order marks", bom + bom + text, false},
+      {"partial byte-order mark", "\xEF\xBB" + text, false},
+      {"trailing text", text + "x", false},
+      {"second document", text + text, false},
+      {"trailing zero byte", text + std::string(1, '\0'), false},
+      {"text after a zero byte", text + std::string(1, '\0') + "{}", false},
+      {"line comment before", "// notes\n" + text, false},
+      {"block comment after", text + "/* end */", false},
+      {"empty file", "", false},
+      {"cut short", text.substr(0, text.size() - 1), false},
+  };
+  TempFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = folder.path() / "sheet.json";
+    writeFile(path, c.bytes);
+    if (c.accepted) {
+      EXPECT_EQ(printSheet(readSheetFile(path)), text);
+    } else {
+      EXPECT_THROW(readSheetFile(path), nlohmann::json::parse_error);
+    }
+  }
+}
+
+TEST(ReadSheetFile, RefusesMissingFilesFoldersAndInvalidSheets) {
+  TempFolder folder;
+  EXPECT_EQ(errorOf([&] { readSheetFile(folder.path() / "absent.json"); }), "Cannot read sheet");
+  EXPECT_EQ(errorOf([&] { readSheetFile(folder.path()); }), "Cannot read sheet");
+  const auto path = folder.path() / "sheet.json";
+  writeFile(path, "{\"format\": \"Tessary\", \"version\": 2}");
+  EXPECT_EQ(errorOf([&] { readSheetFile(path); }), "Integer overflow");
+  writeFile(path, "[]");
+  EXPECT_EQ(errorOf([&] { readSheetFile(path); }), "[json.exception.type_error.304] cannot use at() with array");
+}
+
+TEST(ReadSheetFile, ReadsNonAsciiPaths) {
+  TempFolder folder;
+  const auto path = folder.path() / std::u8string(u8"Notizen \u00fc\u00df \u6728.json");
+  const std::string text = printSheet(makeSheet(3));
+  writeFile(path, text);
+  EXPECT_EQ(printSheet(readSheetFile(path)), text);
+}
+
+// ---------------------------------------------------------------- saveSheet
+
+TEST(SaveSheet, NothingChangedWritesNothingAndShowsNothing) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.statusText = u"before";
+  session.dirty = false;
+  const int invalidations = rules.view.invalidations;
+  EXPECT_TRUE(saveSheet(session));
+  EXPECT_EQ(session.statusText, u"before");
+  EXPECT_EQ(rules.view.invalidations, invalidations);
+  EXPECT_TRUE(namesIn(rules.folder.path() / "observations").empty());
+}
+
+TEST(SaveSheet, WritesTheSheetWithBackupAndShowsSavedLocally) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.sheet = makeSheet(2, session.currentImage->sha256, 400, 300);
+  session.dirty = true;
+  session.autosaveAttempts = 3;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_FALSE(session.dirty);
+  EXPECT_EQ(session.autosaveAttempts, 0);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 29));
+  EXPECT_FALSE(session.statusIsError);
+  const std::string first = printSheet(session.sheet);
+  EXPECT_EQ(readBytes(session.sheetPath), first);
+
+  session.sheet.marks.pop_back();
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(session.sheetPath), printSheet(session.sheet));
+  EXPECT_EQ(readBytes(withSuffix(session.sheetPath, ".bak")), first);
+  EXPECT_EQ(namesIn(session.sheetPath.parent_path()).size(), 2u);
+}
+
+TEST(SaveSheet, FailedWriteKeepsChangesInMemoryAndShowsCouldNotSave) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.sheet = makeSheet(2, session.currentImage->sha256, 400, 300);
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  const std::string saved = readBytes(session.sheetPath);
+
+  std::filesystem::create_directory(withSuffix(session.sheetPath, ".tmp"));
+  session.sheet.marks.pop_back();
+  session.dirty = true;
+  session.autosaveAttempts = 2;
+  EXPECT_FALSE(saveSheet(session));
+  EXPECT_TRUE(session.dirty);
+  EXPECT_EQ(session.autosaveAttempts, 2);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+  EXPECT_TRUE(session.statusIsError);
+  EXPECT_EQ(readBytes(session.sheetPath), saved);
+  EXPECT_EQ(session.sheet.marks.size(), 1u);
+
+  // Once the obstacle is gone the next trigger saves.
+  std::filesystem::remove(withSuffix(session.sheetPath, ".tmp"));
+  EXPECT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(session.sheetPath), printSheet(session.sheet));
+}
+
+TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
+  for (const bool storage : {false, true}) {
+    SCOPED_TRACE(storage);
+    RulesSession rules;
+    Session& session = rules.session;
+    session.storageAvailable = storage;
+    if (storage) session.sheetPath.clear();
+    session.dirty = true;
+    EXPECT_FALSE(saveSheet(session));
+    EXPECT_TRUE(session.dirty);
+    EXPECT_EQ(session.statusText, uiText(session.language, 27));
+    EXPECT_TRUE(session.statusIsError);
+    EXPECT_TRUE(namesIn(rules.folder.path() / "observations").empty());
+  }
+}
+
+// ---------------------------------------------------------------- loadSheetForImage
+
+const std::string kMain = kHash + ".json";
+const std::string kRecovery = kMain + ".recovery.json";
+const std::string kStamp = ".damaged-" + std::to_string(kNow);
+const std::string kGarbage = "{\"format\": \"Tessary\", \"version\": 1, \"imageSHA2";
+const std::string kGarbage2 = "not a sheet at all";
+const std::string kGarbage3 = "[\"third damaged file\"]";
+
+struct LoadCase {
+  const char* name;
+  std::map<std::string, std::string> files;     // present before the load
+  bool storageAvailable = true;
+  std::string activeName;                       // "" means no sheet path
+  ObservationSheet sheet;                       // the current sheet afterwards
+  std::optional<int> status;                    // none: the status line is untouched
+  std::map<std::string, std::string> created;   // new files and their bytes
+  std::map<std::string, std::string> changed;   // pre-existing files the load rewrote
+};
+
+std::vector<LoadCase> loadCases() {
+  const std::string a = printSheet(makeSheet(2));
+  const std::string b = printSheet(makeSheet(1));
+  const std::string c = printSheet(makeSheet(3));
+  const std::string otherHash = printSheet(makeSheet(2, kOtherHash));
+  const std::string otherWidth = printSheet(makeSheet(2, kHash, kWidth + 1));
+  const std::string otherHeight = printSheet(makeSheet(2, kHash, kWidth, kHeight - 1));
+  const std::string tooLarge = a + std::string(kSheetFileLimit - a.size() + 1, ' ');
+  const std::string bom = "\xEF\xBB\xBF" + a;
+  return {
+      {"no files", {}, true, kMain, emptySheet(), std::nullopt, {}, {}},
+      {"good main sheet", {{kMain, a}}, true, kMain, makeSheet(2), std::nullopt, {}, {}},
+      {"good main sheet with byte-order mark and backup", {{kMain, bom}, {kMain + ".bak", b}}, true, kMain,
+       makeSheet(2), std::nullopt, {}, {}},
+      {"damaged main sheet, good backup", {{kMain, kGarbage}, {kMain + ".bak", b}}, true, kRecovery, makeSheet(1), 40,
+       {{kMain + kStamp, kGarbage}, {kRecovery, b}}, {}},
+      {"damaged main sheet and backup", {{kMain, kGarbage}, {kMain + ".bak", kGarbage2}}, true, kRecovery,
+       emptySheet(), 41, {{kMain + kStamp, kGarbage}}, {}},
+      {"damaged main sheet, no backup", {{kMain, kGarbage}}, true, kRecovery, emptySheet(), 41,
+       {{kMain + kStamp, kGarbage}}, {}},
+      {"main sheet over the size limit", {{kMain, tooLarge}, {kMain + ".bak", b}}, true, kRecovery, makeSheet(1), 40,
+       {{kMain + kStamp, tooLarge}, {kRecovery, b}}, {}},
+      {"main sheet of another image's hash", {{kMain, otherHash}}, true, kRecovery, emptySheet(), 41,
+       {{kMain + kStamp, otherHash}}, {}},
+      {"main sheet of another width, good backup", {{kMain, otherWidth}, {kMain + ".bak", b}}, true, kRecovery,
+       makeSheet(1), 40, {{kMain + kStamp, otherWidth}, {kRecovery, b}}, {}},
+      {"main sheet of another height, backup of another hash", {{kMain, otherHeight}, {kMain + ".bak", otherHash}},
+       true, kRecovery, emptySheet(), 41, {{kMain + kStamp, otherHeight}}, {}},
+      {"damaged copy's name already taken", {{kMain, kGarbage}, {kMain + kStamp, "an earlier copy"}}, true,
+       kRecovery, emptySheet(), 41, {}, {}},
+      {"existing recovery sheet", {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery, c}}, true, kRecovery,
+       makeSheet(3), std::nullopt, {}, {}},
+      {"existing recovery sheet beside a good main sheet", {{kMain, a}, {kRecovery, c}}, true, kRecovery,
+       makeSheet(3), std::nullopt, {}, {}},
+      {"damaged recovery sheet, good backup of it", {{kMain, kGarbage}, {kRecovery, kGarbage2}, {kRecovery + ".bak", b}},
+       true, kRecovery, makeSheet(1), 40, {{kRecovery + kStamp, kGarbage2}},
+       // The recovered sheet is saved into the recovery sheet at once; the damaged
+       // one becomes its backup (and has its damaged copy).
+       {{kRecovery, b}, {kRecovery + ".bak", kGarbage2}}},
+      {"damaged recovery sheet and backup of it",
+       {{kMain, a}, {kRecovery, kGarbage2}, {kRecovery + ".bak", kGarbage3}}, true, kRecovery, emptySheet(), 41,
+       {{kRecovery + kStamp, kGarbage2}, {kRecovery + ".bak" + kStamp, kGarbage3}}, {}},
+      {"damaged recovery sheet, no backup of it", {{kMain, a}, {kMain + ".bak", b}, {kRecovery, kGarbage2}}, true,
+       kRecovery, emptySheet(), 41, {{kRecovery + kStamp, kGarbage2}}, {}},
+      {"interrupted replacement of the main sheet", {{kMain + ".bak", a}}, true, kMain, makeSheet(2), std::nullopt,
+       {{kMain, a}}, {}},
+      {"interrupted replacement of the recovery sheet",
+       {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery + ".bak", c}, {kRecovery + ".tmp", kGarbage3}}, true,
+       kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}}, {}},
+      {"storage unavailable", {{kMain, a}}, false, "", emptySheet(), 27, {}, {}},
+  };
+}
+
+TEST(LoadSheetForImage, EachStateOfTheFilesLoadsAndRecoversAsOrdered) {
+  for (const LoadCase& c : loadCases()) {
+    SCOPED_TRACE(c.name);
+    RulesSession rules;
+    Session& session = rules.session;
+    const auto folder = rules.folder.path() / "observations";
+    for (const auto& [name, bytes] : c.files) writeFile(folder / name, bytes);
+
+    // The state a previous image left behind.
+    session.currentImage = makeImage(kWidth, kHeight, kHash);
+    session.storageAvailable = c.storageAvailable;
+    session.sheet = makeSheet(4, kOtherHash, 50, 50);
+    session.sheetPath = folder / "previous.json";
+    session.dirty = true;
+    session.selectedId = 3;
+    session.listTop = 2;
+    session.undoSlot.present = true;
+    session.undoSlot.marker.id = 9;
+    session.cropRect = CropRect{1, 2, 3, 4};
+    session.statusText = u"string 25";
+    session.statusIsError = false;
+    rules.view.texts[ID_NOTE_EDIT] = u"old note";
+
+    loadSheetForImage(session);
+
+    EXPECT_EQ(session.sheetPath, c.activeName.empty() ? std::filesystem::path() : folder / c.activeName);
+    EXPECT_EQ(printSheet(session.sheet), printSheet(c.sheet));
+    EXPECT_FALSE(session.dirty);
+    EXPECT_EQ(session.selectedId, 0);
+    EXPECT_EQ(session.listTop, 0);
+    EXPECT_FALSE(session.undoSlot.present);
+    EXPECT_EQ(session.cropRect, CropRect{});
+    EXPECT_EQ(rules.view.texts[ID_NOTE_EDIT], u"");
+    if (c.status) {
+      EXPECT_EQ(session.statusText, uiText(Language::English, *c.status));
+      EXPECT_TRUE(session.statusIsError);
+    } else {
+      EXPECT_EQ(session.statusText, u"string 25");
+    }
+    if (c.storageAvailable) {
+      // The controls were refreshed for the empty selection.
+      EXPECT_FALSE(rules.view.enabledStates.empty());
+      EXPECT_FALSE(rules.view.enabledStates[ID_NOTE_EDIT]);
+      EXPECT_TRUE(rules.view.enabledStates[ID_ADD_MARKER]);
+    }
+    EXPECT_GT(rules.view.invalidations, 0);
+
+    std::set<std::string> expectedNames;
+    for (const auto& entry : c.files) expectedNames.insert(entry.first);
+    for (const auto& entry : c.created) expectedNames.insert(entry.first);
+    EXPECT_EQ(namesIn(folder), expectedNames);
+    for (const auto& [name, bytes] : c.files) {
+      SCOPED_TRACE(name);
+      const auto changed = c.changed.find(name);
+      EXPECT_EQ(readBytes(folder / name), changed == c.changed.end() ? bytes : changed->second);
+    }
+    for (const auto& [name, bytes] : c.created) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(readBytes(folder / name), bytes);
+    }
+  }
+}
+
+TEST(LoadSheetForImage, FirstChangeAfterUnreadableFilesGoesToTheRecoverySheet) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto folder = rules.folder.path() / "observations";
+  writeFile(folder / kMain, kGarbage);
+  writeFile(folder / (kMain + ".bak"), kGarbage2);
+  session.currentImage = makeImage(kWidth, kHeight, kHash);
+  loadSheetForImage(session);
+  ASSERT_EQ(session.statusText, uiText(Language::English, 41));
+
+  session.sheet.marks.push_back({1, 5.5, 6.5, "first", kNow});
+  session.sheet.nextId = 2;
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(folder / kRecovery), printSheet(session.sheet));
+  EXPECT_EQ(readBytes(folder / kMain), kGarbage);
+  EXPECT_EQ(readBytes(folder / (kMain + ".bak")), kGarbage2);
+
+  // Every later load of the image uses the recovery sheet.
+  rules.seconds += 60;
+  loadSheetForImage(session);
+  EXPECT_EQ(session.sheetPath, folder / kRecovery);
+  ASSERT_EQ(session.sheet.marks.size(), 1u);
+  EXPECT_EQ(session.sheet.marks[0].note, "first");
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{kMain, kMain + ".bak", kMain + kStamp, kRecovery}));
+}
+
+TEST(LoadSheetForImage, OpeningWithoutChangesWritesNothing) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.currentImage = makeImage(kWidth, kHeight, kHash);
+  loadSheetForImage(session);
+  EXPECT_TRUE(saveSheet(session));
+  EXPECT_TRUE(namesIn(rules.folder.path() / "observations").empty());
+}
+
+}  // namespace
+}  // namespace tessary
