@@ -1,0 +1,221 @@
+# Helpers for the end-to-end scenarios (sourced by run-scenarios.sh). They act on
+# the desk the way a person does (pointer and keyboard through xdotool) and observe
+# it the way a person or the file system could: screenshots, the texts and states of
+# its controls read from outside (desk_driver.exe), the files in the data folder and
+# exit codes.
+#
+# Expects: EXE (Tessary.exe), DRIVER (desk_driver.exe), DATA (Unix path of the
+# UI-test data folder), SHOTS (screenshot folder), WORK (scratch folder), LOG.
+
+DESK_PID=""
+CX=0 CY=0 CW=0 CH=0     # client origin on screen and client size
+SHOT_SEQ=0
+SCENARIO=""
+FAIL_REASONS=()
+
+# --- the desk process ---------------------------------------------------------------
+
+drv() {
+  local out rc
+  out=$(wine "$DRIVER" "$@" 2>>"$LOG")
+  rc=$?
+  printf '%s' "$out" | tr -d '\r'
+  [ -n "$out" ] && echo
+  return $rc
+}
+
+# Starts Tessary.exe with the given switches and waits for its window on screen.
+start_desk() {
+  wine "$EXE" "$@" >>"$LOG" 2>&1 &
+  DESK_PID=$!
+  if ! drv wait-window 30000 shown >/dev/null; then
+    note_fail "the desk window did not appear"
+    return 1
+  fi
+  read_geometry
+}
+
+read_geometry() {
+  local line
+  line=$(drv window | grep '^client ') || return 1
+  read -r _ CX CY CW CH <<<"$line"
+}
+
+desk_running() { [ -n "$DESK_PID" ] && kill -0 "$DESK_PID" 2>/dev/null; }
+
+# Waits for the desk process to end; prints its exit code. Fails after the timeout.
+wait_desk_exit() {
+  local seconds=${1:-20} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    if ! desk_running; then
+      wait "$DESK_PID" 2>/dev/null
+      echo $?
+      DESK_PID=""
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Ends whatever desk this scenario started: Quit first, the process itself last.
+stop_desk() {
+  if desk_running; then
+    click_control 121 >/dev/null 2>&1 || true
+    if ! wait_desk_exit 15 >/dev/null; then
+      kill "$DESK_PID" 2>/dev/null || true
+      wait "$DESK_PID" 2>/dev/null || true
+    fi
+  fi
+  DESK_PID=""
+  # A desk left without its window would hold the single-instance lock.
+  drv wait-gone 10000 >/dev/null || true
+}
+
+# The plate (or any image) is loaded when the tool row is enabled.
+wait_ready() { drv wait-enabled 105 1 "${1:-90000}" >/dev/null; }
+
+fresh_data_folder() { rm -rf "$DATA"; }
+
+# --- controls ---------------------------------------------------------------------
+
+# "enabled E visible V rect L T R B text ..." of a child control.
+control_line() { drv control "$1"; }
+control_enabled() { control_line "$1" | awk '{print $2}'; }
+control_text() { control_line "$1" | sed -n 's/^.* text //p'; }
+
+control_centre() {
+  local line
+  line=$(control_line "$1") || return 1
+  awk '{printf "%d %d\n", ($6 + $8) / 2, ($7 + $9) / 2}' <<<"$line"
+}
+
+click_at() { xdotool mousemove --sync "$1" "$2" click 1; }
+
+click_control() {
+  local xy
+  xy=$(control_centre "$1") || return 1
+  # shellcheck disable=SC2086
+  click_at $xy
+}
+
+focused_control() { drv focus; }
+
+type_text() { xdotool type --delay 40 -- "$1"; }
+press_key() { xdotool key --delay 60 "$@"; }
+
+# --- view arithmetic (the desk's own fit rule, observed from outside) ---------------
+
+# fit_view W H: sets ZOOM, OFFX, OFFY for an image of W x H in the current client size.
+fit_view() {
+  read -r ZOOM OFFX OFFY < <(awk -v cw="$CW" -v ch="$CH" -v w="$1" -v h="$2" 'BEGIN {
+    z = 1.0; a = (cw - 402) / w; b = (ch - 289) / h
+    if (a < z) z = a
+    if (b < z) z = b
+    printf "%.17g %.17g %.17g\n", z, (cw - 370 - w * z) * 0.5, (ch - 257 - h * z) * 0.5 }')
+}
+
+# image_to_screen IX IY: the nearest screen pixel of an image point.
+image_to_screen() {
+  awk -v cx="$CX" -v cy="$CY" -v z="$ZOOM" -v ox="$OFFX" -v oy="$OFFY" -v ix="$1" -v iy="$2" 'BEGIN {
+    sx = cx + 20 + ox + ix * z; sy = cy + 178 + oy + iy * z
+    printf "%d %d\n", (sx >= 0 ? int(sx + 0.5) : -int(-sx + 0.5)), (sy >= 0 ? int(sy + 0.5) : -int(-sy + 0.5)) }'
+}
+
+# screen_to_image SX SY: the image point the desk computes for a screen pixel.
+screen_to_image() {
+  awk -v cx="$CX" -v cy="$CY" -v z="$ZOOM" -v ox="$OFFX" -v oy="$OFFY" -v sx="$1" -v sy="$2" 'BEGIN {
+    printf "%.17g %.17g\n", (sx - cx - 20 - ox) / z, (sy - cy - 178 - oy) / z }'
+}
+
+client_to_screen() { echo "$((CX + $1)) $((CY + $2))"; }
+
+# --- screenshots and colours --------------------------------------------------------
+
+# shot NAME: saves a screenshot of the whole screen and prints its path.
+shot() {
+  SHOT_SEQ=$((SHOT_SEQ + 1))
+  local file
+  file=$(printf '%s/%s-%02d-%s.png' "$SHOTS" "$SCENARIO" "$SHOT_SEQ" "$1")
+  /usr/bin/import -window root "$file" 2>>"$LOG"
+  echo "$file"
+}
+
+# pixel FILE X Y: "R G B" of one screen pixel.
+pixel() {
+  /usr/bin/convert "$1" -format "%[pixel:p{$2,$3}]" info: 2>>"$LOG" |
+    sed -E 's/^[a-z]+a?\(([0-9.]+)%?,([0-9.]+)%?,([0-9.]+)%?.*$/\1 \2 \3/'
+}
+
+# colour_count FILE X Y W H HEX [FUZZ]: pixels of the screen rectangle within FUZZ of
+# the colour.
+colour_count() {
+  /usr/bin/convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -alpha off -fuzz "${7:-4%}" \
+    -fill black +opaque "$6" -fill white -opaque "$6" -format '%[fx:int(mean*w*h+0.5)]' info: 2>>"$LOG"
+}
+
+# near "R G B" "R G B" TOL
+near() {
+  awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { split(a, p, " "); split(b, q, " ");
+    for (i = 1; i <= 3; i++) { d = p[i] - q[i]; if (d < 0) d = -d; if (d > t) exit 1 } }'
+}
+
+# Palette of the desk.
+ACCENT='#FFB885'
+HIGHLIGHT='#B9B1F9'
+TEXT_COLOUR='#F2EEE4'
+SELECTED_ROW='#413A52'
+CANVAS_FILL='#101525'
+
+# Accent pixels on the status line: the error style.
+status_error_pixels() {
+  local x y
+  read -r x y < <(client_to_screen 20 $((CH - 29)))
+  colour_count "$1" "$x" "$y" $((CW - 290)) 25 "$ACCENT" 6%
+}
+status_text_pixels() {
+  local x y
+  read -r x y < <(client_to_screen 20 $((CH - 29)))
+  colour_count "$1" "$x" "$y" $((CW - 290)) 25 "$TEXT_COLOUR" 6%
+}
+
+# marker_pixels FILE SX SY HEX: pixels of the colour in the marker's circle box.
+marker_pixels() { colour_count "$1" $(($2 - 11)) $(($3 - 11)) 23 23 "$4" 5%; }
+
+# --- sheet files ------------------------------------------------------------------
+
+sheet_marks() { grep -c '"id":' "$1" 2>/dev/null || true; }
+
+wait_file() {
+  local seconds=${2:-10} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# wait_marks FILE N [SECONDS]: waits until the sheet file holds N markers.
+wait_marks() {
+  local seconds=${3:-10} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    [ "$(sheet_marks "$1")" = "$2" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# --- outcome ------------------------------------------------------------------------
+
+note_fail() { FAIL_REASONS+=("$*"); }
+
+# check DESCRIPTION COMMAND...: runs the command; a failure is noted with the description.
+check() {
+  local description=$1
+  shift
+  if "$@"; then
+    return 0
+  fi
+  note_fail "$description"
+  return 1
+}

@@ -1,0 +1,479 @@
+# The end-to-end scenarios (sourced by run-scenarios.sh). Each starts from a fresh
+# UI-test data folder, drives the desk with the pointer and the keyboard, and
+# records what it could not see as it should with note_fail. The runner quits or
+# ends the desk afterwards.
+
+# --- shared steps -------------------------------------------------------------------
+
+# Starts the desk and waits until the plate is shown; sets the fitted view of the plate.
+start_with_plate() {
+  start_desk "$@" || return 1
+  if ! wait_ready; then
+    note_fail "the plate did not finish loading (tool row still disabled)"
+    return 1
+  fi
+  fit_view "$PLATE_W" "$PLATE_H"
+}
+
+# add_marker_at IX IY: Add marker mode, then a click on that image point.
+add_marker_at() {
+  click_control 110 || return 1
+  local xy
+  xy=$(image_to_screen "$1" "$2")
+  # shellcheck disable=SC2086
+  click_at $xy
+}
+
+# A point of the canvas above the image (the margin of the fitted plate).
+canvas_margin_point() {
+  local top=$((178 + ${OFFY%.*} / 2))
+  client_to_screen $((20 + (CW - 370) / 2)) "$top"
+}
+
+# open_path TEXT: clicks the path box, clears it, types the text and presses Enter.
+open_path() {
+  click_control 102 || return 1
+  press_key End
+  xdotool key --delay 5 --repeat 200 BackSpace
+  type_text "$1"
+  press_key Return
+}
+
+# Waits for a load or export started from the desk: the tool row goes disabled and
+# comes back enabled.
+wait_job_done() {
+  drv wait-enabled 105 0 3000 >/dev/null || true
+  wait_ready "${1:-60000}"
+}
+
+# make_test_png FILE W H: an RGB image whose every pixel differs from its neighbours.
+make_test_png() {
+  /usr/bin/convert -size "${2}x${3}" xc:black -channel R -fx 'i/w' -channel G -fx 'j/h' \
+    -channel B -fx '((i*7+j*13)%256)/255' +channel -depth 8 -type TrueColor -define png:color-type=2 "$1" \
+    2>>"$LOG"
+}
+
+# --- scenarios ----------------------------------------------------------------------
+
+# The window comes up, the tool row waits for the plate, the data folders exist.
+scenario_start() {
+  start_desk --ui-test || return 1
+  local early
+  early=$(shot decoding)
+  check "the tool row is disabled while the plate decodes" [ "$(control_enabled 105)" = 0 ]
+  check "the plate button is disabled while the plate decodes" [ "$(control_enabled 100)" = 0 ]
+  check "the status line is in normal style while decoding" [ "$(status_error_pixels "$early")" -lt 5 ]
+  check "the status line shows a message while decoding" [ "$(status_text_pixels "$early")" -gt 20 ]
+  if ! wait_ready; then
+    note_fail "the plate did not finish loading"
+    return 1
+  fi
+  local ready
+  ready=$(shot plate-ready)
+  local id
+  for id in 100 101 102 105 106 107 108 109 110 111 112 113 118 121; do
+    check "control $id is enabled once the plate is shown" [ "$(control_enabled "$id")" = 1 ]
+  done
+  for id in 114 115 116 117; do
+    check "control $id is disabled without a selected marker" [ "$(control_enabled "$id")" = 0 ]
+  done
+  check "the window title is Tessary" [ "$(drv window | sed -n 's/^title //p')" = "Tessary" ]
+  check "the path box is empty for the plate" [ -z "$(control_text 102)" ]
+  check "the data folder has observations" [ -d "$DATA/observations" ]
+  check "the data folder has exports" [ -d "$DATA/exports" ]
+  check "opening the plate writes no sheet" [ -z "$(ls -A "$DATA/observations")" ]
+  # The plate is drawn: the middle of the canvas is no longer the empty canvas colour.
+  fit_view "$PLATE_W" "$PLATE_H"
+  local centre
+  centre=$(image_to_screen $((PLATE_W / 2)) $((PLATE_H / 2)))
+  # shellcheck disable=SC2086
+  check "the plate is drawn in the canvas" [ "$(colour_count "$ready" $(($(cut -d' ' -f1 <<<"$centre") - 100)) \
+    $(($(cut -d' ' -f2 <<<"$centre") - 100)) 200 200 "$CANVAS_FILL" 1%)" -lt 38000 ]
+  check "the status line is in normal style when ready" [ "$(status_error_pixels "$ready")" -lt 5 ]
+}
+
+# A click in Add marker mode places a marker, the note box takes the keys, the note
+# is saved a second after typing; a click in the canvas margin adds nothing.
+scenario_marker_note() {
+  start_with_plate --ui-test || return 1
+  local ix=$((PLATE_W * 3 / 10)) iy=$((PLATE_H * 4 / 10)) before after sx sy
+  read -r sx sy < <(image_to_screen "$ix" "$iy")
+  before=$(shot before-marker)
+  add_marker_at "$ix" "$iy"
+  check "the new marker is saved at once" wait_marks "$SHEET" 1 5
+  sleep 0.3
+  after=$(shot marker-added)
+  check "no accent circle before the click" [ "$(marker_pixels "$before" "$sx" "$sy" "$ACCENT")" -lt 60 ]
+  check "the selected marker is an accent circle at the click" \
+    [ "$(marker_pixels "$after" "$sx" "$sy" "$ACCENT")" -gt 200 ]
+  check "the note box has the keyboard focus" [ "$(focused_control)" = 114 ]
+  check "the note box is enabled" [ "$(control_enabled 114)" = 1 ]
+  check "Remove marker is enabled" [ "$(control_enabled 116)" = 1 ]
+  type_text "Dust lane"
+  check "the note box shows the typed note" [ "$(control_text 114)" = "Dust lane" ]
+  check "the note is not saved while typing" ! grep -q '"note": "Dust lane"' "$SHEET"
+  sleep 2
+  check "the note is saved a second after typing" grep -q '"note": "Dust lane"' "$SHEET"
+  check "the sheet names the plate" grep -q "\"imageSHA256\": \"$PLATE_SHA\"" "$SHEET"
+  shot note-saved >/dev/null
+  # In the margin of the canvas, outside the image: nothing is added.
+  local stamp
+  stamp=$(stat -c %Y.%s "$SHEET")
+  # shellcheck disable=SC2046
+  click_at $(canvas_margin_point)
+  sleep 1.2
+  check "a click outside the image adds no marker" [ "$(sheet_marks "$SHEET")" = 1 ]
+  check "a click outside the image writes nothing" [ "$(stat -c %Y.%s "$SHEET")" = "$stamp" ]
+}
+
+# List click selects and recentres; Remove marker, then Undo removal.
+scenario_list_remove_undo() {
+  start_with_plate --ui-test || return 1
+  local ax=$((PLATE_W / 5)) ay=$((PLATE_H / 5)) bx=$((PLATE_W * 3 / 4)) by=$((PLATE_H * 2 / 3))
+  add_marker_at "$ax" "$ay"
+  check "the first marker is saved" wait_marks "$SHEET" 1 5
+  local xy
+  xy=$(image_to_screen "$bx" "$by")
+  # shellcheck disable=SC2086
+  click_at $xy
+  check "the second marker is saved" wait_marks "$SHEET" 2 5
+  # Row 0 of the list holds marker 1; clicking it selects it and brings it to the
+  # middle of the canvas.
+  local rx ry
+  read -r rx ry < <(client_to_screen $((CW - 330 + 200)) $((239 + 16)))
+  click_at "$rx" "$ry"
+  sleep 0.5
+  local selected cx cy
+  selected=$(shot list-selected)
+  read -r cx cy < <(client_to_screen $((20 + (CW - 370) / 2)) $((178 + (CH - 257) / 2)))
+  check "the marker chosen in the list is centred in the canvas and highlighted" \
+    [ "$(marker_pixels "$selected" "$cx" "$cy" "$ACCENT")" -gt 200 ]
+  local fx fy
+  read -r fx fy < <(client_to_screen $((CW - 330 + 300)) $((239 + 2)))
+  check "the chosen list row is shown selected" near "$(pixel "$selected" "$fx" "$fy")" "65 58 82" 6
+  check "the note box follows the selection" [ "$(control_enabled 114)" = 1 ]
+  click_control 116
+  check "Remove marker leaves one marker in the sheet" wait_marks "$SHEET" 1 5
+  sleep 0.3
+  local removed
+  removed=$(shot removed)
+  check "Undo removal is enabled after a removal" [ "$(control_enabled 117)" = 1 ]
+  check "Remove marker is disabled without a selection" [ "$(control_enabled 116)" = 0 ]
+  check "the removed marker is gone from the canvas" \
+    [ "$(marker_pixels "$removed" "$cx" "$cy" "$ACCENT")" -lt 60 ]
+  check "the removed marker is not drawn unselected either" \
+    [ "$(marker_pixels "$removed" "$cx" "$cy" "$HIGHLIGHT")" -lt 60 ]
+  check "the other marker keeps id 2" grep -q '"id": 2' "$SHEET"
+  click_control 117
+  check "Undo removal restores the marker" wait_marks "$SHEET" 2 5
+  sleep 0.3
+  local restored
+  restored=$(shot restored)
+  check "the restored marker is selected and centred" \
+    [ "$(marker_pixels "$restored" "$cx" "$cy" "$ACCENT")" -gt 200 ]
+  check "Undo removal is disabled again" [ "$(control_enabled 117)" = 0 ]
+  check "the restored marker keeps id 1" grep -q '"id": 1,' "$SHEET"
+}
+
+# A sheet with 200 markers refuses the 201st.
+scenario_marker_limit() {
+  mkdir -p "$DATA/observations"
+  {
+    printf '{"format":"Tessary","version":1,"imageSHA256":"%s","width":%d,"height":%d,"nextId":201,"marks":[' \
+      "$PLATE_SHA" "$PLATE_W" "$PLATE_H"
+    local i
+    for ((i = 1; i <= 200; i++)); do
+      [ "$i" -gt 1 ] && printf ','
+      printf '{"id":%d,"x":%d.5,"y":%d.25,"note":"seed %d","createdUTC":1700000000}' \
+        "$i" $((i * 60)) $((i * 40)) "$i"
+    done
+    printf ']}'
+  } >"$SHEET"
+  local seeded
+  seeded=$(sha256sum <"$SHEET")
+  start_with_plate --ui-test || return 1
+  local ix=$((PLATE_W / 2)) iy=$((PLATE_H * 9 / 10))
+  add_marker_at "$ix" "$iy"
+  sleep 1
+  local refused
+  refused=$(shot limit-refused)
+  check "the 201st marker shows an error on the status line" [ "$(status_error_pixels "$refused")" -gt 10 ]
+  check "the sheet file is unchanged" [ "$(sha256sum <"$SHEET")" = "$seeded" ]
+  check "no marker is selected" [ "$(control_enabled 116)" = 0 ]
+  local sx sy
+  read -r sx sy < <(image_to_screen "$ix" "$iy")
+  check "no marker is drawn at the refused point" [ "$(marker_pixels "$refused" "$sx" "$sy" "$ACCENT")" -lt 60 ]
+}
+
+# Opening a local PNG by its path; a text file keeps the previous image.
+scenario_open_image() {
+  local png="$WORK/local view.png" text="$WORK/notes.txt"
+  make_test_png "$png" 160 120
+  echo "not an image" >"$text"
+  start_with_plate --ui-test || return 1
+  local plate
+  plate=$(shot plate)
+  local windows_png="Z:${png//\//\\}"
+  open_path "$windows_png"
+  if ! wait_job_done; then
+    note_fail "the local image did not finish loading"
+    return 1
+  fi
+  sleep 0.3
+  local opened
+  opened=$(shot local-image)
+  check "the path box shows the opened path" [ "$(control_text 102)" = "$windows_png" ]
+  check "the status line is in normal style" [ "$(status_error_pixels "$opened")" -lt 5 ]
+  fit_view 160 120
+  check "the image is shown at 100%" [ "$ZOOM" = 1 ]
+  local px py sx sy expected
+  for px in 10 80 150; do
+    for py in 5 60 115; do
+      read -r sx sy < <(image_to_screen "$px.5" "$py.5")
+      expected=$(pixel "$png" "$px" "$py")
+      check "screen pixel of image pixel ($px, $py) is the file's" near "$(pixel "$opened" "$sx" "$sy")" "$expected" 2
+    done
+  done
+  # The information line changed from the plate's title to the file's.
+  local ix iy
+  read -r ix iy < <(client_to_screen 20 $((CH - 68)))
+  check "the information line changed" [ "$(/usr/bin/compare -metric AE \
+    <(/usr/bin/convert "$plate" -crop "$((CW - 380))x24+$ix+$iy" +repage png:-) \
+    <(/usr/bin/convert "$opened" -crop "$((CW - 380))x24+$ix+$iy" +repage png:-) null: 2>&1)" != 0 ]
+  # A text file is refused: the image stays, the error shows.
+  local windows_text="Z:${text//\//\\}"
+  open_path "$windows_text"
+  wait_job_done
+  sleep 0.3
+  local refused
+  refused=$(shot text-refused)
+  check "a text file shows an error on the status line" [ "$(status_error_pixels "$refused")" -gt 10 ]
+  read -r sx sy < <(image_to_screen 80.5 60.5)
+  check "the previous image stays on screen" near "$(pixel "$refused" "$sx" "$sy")" "$(pixel "$png" 80 60)" 2
+  check "the path box keeps the typed text" [ "$(control_text 102)" = "$windows_text" ]
+}
+
+# A crop of a local image exports its exact pixels with a record; the notes export
+# writes the sheet as JSON and CSV.
+scenario_crop_and_notes() {
+  local png="$WORK/crop-source.png"
+  make_test_png "$png" 200 150
+  start_with_plate --ui-test || return 1
+  open_path "Z:${png//\//\\}"
+  if ! wait_job_done; then
+    note_fail "the source image did not load"
+    return 1
+  fi
+  fit_view 200 150
+  click_control 111
+  local x0 y0 x1 y1
+  read -r x0 y0 < <(image_to_screen 30.2 20.7)
+  read -r x1 y1 < <(image_to_screen 97.6 71.1)
+  xdotool mousemove --sync "$x0" "$y0" mousedown 1 mousemove --sync $(((x0 + x1) / 2)) $(((y0 + y1) / 2)) \
+    mousemove --sync "$x1" "$y1" mouseup 1
+  sleep 0.3
+  shot crop-selected >/dev/null
+  # The crop the desk forms from those two screen points: floor of the smaller,
+  # ceiling of the larger corner, in image pixels.
+  local cx cy cw ch
+  read -r cx cy cw ch < <(awk -v a="$(screen_to_image "$x0" "$y0")" -v b="$(screen_to_image "$x1" "$y1")" 'BEGIN {
+    split(a, p, " "); split(b, q, " ");
+    l = p[1] < q[1] ? p[1] : q[1]; r = p[1] < q[1] ? q[1] : p[1];
+    t = p[2] < q[2] ? p[2] : q[2]; u = p[2] < q[2] ? q[2] : p[2];
+    fl = int(l); if (fl > l) fl--; ft = int(t); if (ft > t) ft--;
+    cr = int(r); if (cr < r) cr++; cu = int(u); if (cu < u) cu++;
+    printf "%d %d %d %d\n", fl, ft, cr - fl, cu - ft }')
+  click_control 112
+  wait_job_done
+  local record png_out
+  record=$(ls "$DATA"/exports/Tessary-*.json 2>/dev/null | grep -v -- '-notes.json' | head -1)
+  png_out="${record%.json}.png"
+  if [ -z "$record" ] || [ ! -f "$png_out" ]; then
+    note_fail "the crop export wrote no PNG and record pair"
+    return 1
+  fi
+  sleep 0.2
+  shot crop-exported >/dev/null
+  check "the exported PNG is ${cw}x${ch}" [ "$(/usr/bin/identify -format '%wx%h' "$png_out")" = "${cw}x${ch}" ]
+  /usr/bin/convert "$png" -crop "${cw}x${ch}+${cx}+${cy}" +repage "$WORK/expected-crop.png"
+  check "the exported pixels equal the source region" [ "$(/usr/bin/compare -metric AE \
+    <(/usr/bin/convert "$png_out" -alpha off png24:-) <(/usr/bin/convert "$WORK/expected-crop.png" -alpha off png24:-) \
+    null: 2>&1)" = 0 ]
+  check "the exported pixels are opaque" [ "$(/usr/bin/convert "$png_out" -alpha extract -format '%[fx:minima]' info:)" = 1 ]
+  check "the record names the format" grep -q '"format": "Tessary crop"' "$record"
+  check "the record names the source by its SHA-256" \
+    grep -q "\"sourceSHA256\": \"$(sha256sum "$png" | awk '{print $1}')\"" "$record"
+  check "the record credits the local image" grep -q '"credit": "User-provided local image"' "$record"
+  check "the record holds the crop" \
+    bash -c "tr -d ' \n' <'$record' | grep -q '\"crop\":{\"height\":$ch,\"width\":$cw,\"x\":$cx,\"y\":$cy}'"
+  check "the source image is unchanged" /usr/bin/compare -metric AE "$png" "$png" null:
+  # A marker with a note, then Export notes.
+  local sheet="$DATA/observations/$(sha256sum "$png" | awk '{print $1}').json"
+  add_marker_at 150.5 100.5
+  check "the marker on the local image is saved" wait_marks "$sheet" 1 5
+  type_text 'Crater, "rim"'
+  click_control 113
+  local notes_json notes_csv
+  wait_file "$(ls "$DATA"/exports/*-notes.csv 2>/dev/null | head -1)" 5
+  sleep 0.3
+  notes_json=$(ls "$DATA"/exports/*-notes.json 2>/dev/null | head -1)
+  notes_csv=$(ls "$DATA"/exports/*-notes.csv 2>/dev/null | head -1)
+  if [ -z "$notes_json" ] || [ -z "$notes_csv" ]; then
+    note_fail "Export notes wrote no JSON and CSV pair"
+    return 1
+  fi
+  check "the notes JSON and CSV share one stem" [ "${notes_json%-notes.json}" = "${notes_csv%-notes.csv}" ]
+  check "the notes JSON equals the saved sheet" cmp -s "$notes_json" "$sheet"
+  check "the CSV starts with its header line" \
+    [ "$(head -c 43 "$notes_csv")" = "$(printf 'marker,x_pixels,y_pixels,created_utc,note\r\n')" ]
+  check "the CSV holds the note with doubled quotes" grep -q '^1,150.500000,100.500000,[0-9]*,"Crater, ""rim"""' \
+    "$notes_csv"
+  shot notes-exported >/dev/null
+}
+
+# A damaged sheet is copied aside untouched and a recovery sheet takes over.
+scenario_damaged_sheet() {
+  mkdir -p "$DATA/observations"
+  printf '{"format":"Tessary","version":1, this is damaged' >"$SHEET"
+  cp "$SHEET" "$WORK/damaged-original"
+  start_with_plate --ui-test || return 1
+  sleep 0.5
+  local recovered
+  recovered=$(shot recovery-active)
+  local copy
+  copy=$(ls "$SHEET".damaged-* 2>/dev/null | head -1)
+  check "a .damaged- copy of the sheet appears" [ -n "$copy" ]
+  [ -n "$copy" ] && check "the .damaged- copy holds the original bytes" cmp -s "$copy" "$WORK/damaged-original"
+  check "the damaged copy is named by a Unix time" bash -c "[[ '$copy' =~ \\.damaged-[0-9]{9,}$ ]]"
+  check "the original sheet keeps its bytes" cmp -s "$SHEET" "$WORK/damaged-original"
+  check "the recovery is reported as an error" [ "$(status_error_pixels "$recovered")" -gt 10 ]
+  check "nothing is written before a change" [ ! -e "$SHEET.recovery.json" ]
+  add_marker_at $((PLATE_W / 3)) $((PLATE_H / 3))
+  check "the first change goes to the recovery sheet" wait_marks "$SHEET.recovery.json" 1 5
+  check "the original sheet still keeps its bytes" cmp -s "$SHEET" "$WORK/damaged-original"
+  check "no backup of the damaged sheet is written" [ ! -e "$SHEET.bak" ]
+}
+
+# Escape hides the desk and frees the image; a second start brings it back and
+# exits 0; Quit saves and ends with 0.
+scenario_tray_and_quit() {
+  start_with_plate --ui-test || return 1
+  sleep 1
+  local rss_shown rss_hidden
+  rss_shown=$(awk '/^VmRSS/ {print $2}' "/proc/$DESK_PID/status")
+  # A click on the canvas gives the desk the keyboard; Escape in Pan mode hides it.
+  # shellcheck disable=SC2046
+  click_at $(canvas_margin_point)
+  press_key Escape
+  if ! drv wait-hidden 10000 >/dev/null; then
+    note_fail "Escape did not hide the window"
+    return 1
+  fi
+  sleep 1.5
+  shot hidden >/dev/null
+  rss_hidden=$(awk '/^VmRSS/ {print $2}' "/proc/$DESK_PID/status")
+  check "hiding releases the decoded plate (resident memory $rss_shown kB -> $rss_hidden kB)" \
+    [ $((rss_shown - rss_hidden)) -gt 300000 ]
+  check "the desk keeps running while hidden" desk_running
+  local second_rc
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  second_rc=$?
+  check "a second start exits with 0 (got $second_rc)" [ "$second_rc" = 0 ]
+  check "a second start shows the hidden window" drv wait-window 10000 shown
+  if ! wait_job_done 90000; then
+    note_fail "the plate did not load again after the window came back"
+    return 1
+  fi
+  sleep 0.3
+  shot restored >/dev/null
+  check "the window came back fitted with the plate" [ "$(control_enabled 105)" = 1 ]
+  # A note typed just before Quit is saved by Quit itself.
+  read_geometry
+  fit_view "$PLATE_W" "$PLATE_H"
+  add_marker_at $((PLATE_W / 2)) $((PLATE_H / 2))
+  check "the marker is saved" wait_marks "$SHEET" 1 5
+  type_text "Saved by Quit"
+  click_control 121
+  local rc
+  rc=$(wait_desk_exit 30) || { note_fail "Quit did not end the desk"; return 1; }
+  check "Quit ends the desk with exit code 0 (got $rc)" [ "$rc" = 0 ]
+  check "Quit saved the note" grep -q '"note": "Saved by Quit"' "$SHEET"
+}
+
+# When the sheet cannot be saved the error shows and Quit keeps the desk running.
+scenario_save_failure() {
+  start_with_plate --ui-test || return 1
+  # The sheet's temporary file is blocked by a folder of that name, so every save fails.
+  mkdir -p "$SHEET.tmp"
+  add_marker_at $((PLATE_W / 4)) $((PLATE_H / 2))
+  sleep 0.8
+  local failed
+  failed=$(shot save-failed)
+  check "the failed save is reported as an error" [ "$(status_error_pixels "$failed")" -gt 10 ]
+  check "no sheet file is written" [ ! -e "$SHEET" ]
+  local sx sy
+  read -r sx sy < <(image_to_screen $((PLATE_W / 4)) $((PLATE_H / 2)))
+  check "the marker stays in memory" [ "$(marker_pixels "$failed" "$sx" "$sy" "$ACCENT")" -gt 200 ]
+  click_control 121
+  sleep 2
+  check "Quit does not end the desk while the sheet cannot be saved" desk_running
+  check "the window stays shown" [ "$(drv window | sed -n 's/^visible //p')" = 1 ]
+  shot quit-refused >/dev/null
+  # Once the folder is gone the same Quit saves and ends.
+  rmdir "$SHEET.tmp"
+  click_control 121
+  local rc
+  rc=$(wait_desk_exit 30) || { note_fail "Quit did not end the desk after the save could succeed"; return 1; }
+  check "Quit then ends with exit code 0 (got $rc)" [ "$rc" = 0 ]
+  check "Quit then saved the marker" wait_marks "$SHEET" 1 2
+}
+
+# A Cyrillic letter typed into the note box is refused; the stored note stays.
+scenario_cyrillic_refused() {
+  start_with_plate --ui-test || return 1
+  add_marker_at $((PLATE_W * 2 / 3)) $((PLATE_H / 4))
+  check "the marker is saved" wait_marks "$SHEET" 1 5
+  type_text "Café"
+  check "a Latin letter beyond ASCII reaches the note box" [ "$(control_text 114)" = "Café" ]
+  sleep 2
+  check "the note is saved" grep -q '"note": "Café"' "$SHEET"
+  local saved
+  saved=$(sha256sum <"$SHEET")
+  type_text "Ж"
+  sleep 0.5
+  local refused
+  refused=$(shot cyrillic-refused)
+  check "the Cyrillic letter is not in the note box" [ "$(control_text 114)" = "Café" ]
+  check "the refusal shows as an error" [ "$(status_error_pixels "$refused")" -gt 10 ]
+  sleep 1.5
+  check "the stored note is unchanged" [ "$(sha256sum <"$SHEET")" = "$saved" ]
+}
+
+# The Spanish and German switches give translated labels.
+scenario_languages() {
+  local lang switch labels
+  for lang in es de; do
+    switch="--ui-test-$lang"
+    start_desk "$switch" || return 1
+    if [ "$lang" = es ]; then
+      labels=("101=Abrir imagen" "100=Imagen NASA" "110=Añadir marca" "121=Salir de Tessary" "104=Cerrar")
+    else
+      labels=("101=Bild öffnen" "100=NASA-Bild" "110=Markierung" "121=Tessary beenden" "104=Schließen")
+    fi
+    local pair
+    for pair in "${labels[@]}"; do
+      check "$lang: button ${pair%%=*} reads ${pair#*=}" [ "$(control_text "${pair%%=*}")" = "${pair#*=}" ]
+    done
+    wait_ready
+    sleep 0.3
+    local screen
+    screen=$(shot "$lang")
+    # The translated label is drawn on the owner-drawn button: its text pixels differ
+    # from the English button's width of text.
+    local l t r b
+    read -r _ _ _ _ _ l t r b _ < <(control_line 101)
+    check "$lang: the Open image button is drawn with light text" \
+      [ "$(colour_count "$screen" "$l" "$t" $((r - l)) $((b - t)) "$TEXT_COLOUR" 8%)" -gt 20 ]
+    stop_desk
+  done
+}
