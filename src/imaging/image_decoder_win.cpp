@@ -1,0 +1,133 @@
+#include "imaging/image_decoder_win.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlwapi.h>
+#include <wincodec.h>
+
+#include <new>
+
+#include "imaging/com_support_win.h"
+#include "imaging/image_format.h"
+#include "imaging/sha256_win.h"
+
+namespace tessary {
+namespace {
+
+void requireSuccess(HRESULT result) {
+  if (FAILED(result)) {
+    throw ImageError("Image operation failed");
+  }
+}
+
+template <typename T>
+HRESULT createInProcess(const CLSID& classId, const IID& interfaceId, ComPtr<T>& out) {
+  return CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, interfaceId, out.putVoid());
+}
+
+// The decoder class is taken from the leading-byte table and created directly; the
+// system's own format detection is never asked.
+ComPtr<IWICBitmapDecoder> createDecoder(ImageFormat format) {
+  ComPtr<IWICBitmapDecoder> decoder;
+  HRESULT result = E_FAIL;
+  switch (format) {
+    case ImageFormat::Png:
+      result = createInProcess(CLSID_WICPngDecoder2, IID_IWICBitmapDecoder, decoder);
+      // Wine registers only the first PNG decoder class (CLSID_WICPngDecoder2 is
+      // REGDB_E_CLASSNOTREG there); Windows 10 has both. Any other failure stands.
+      if (result == REGDB_E_CLASSNOTREG) {
+        result = createInProcess(CLSID_WICPngDecoder, IID_IWICBitmapDecoder, decoder);
+      }
+      break;
+    case ImageFormat::Jpeg:
+      result = createInProcess(CLSID_WICJpegDecoder, IID_IWICBitmapDecoder, decoder);
+      break;
+    case ImageFormat::Tiff:
+      result = createInProcess(CLSID_WICTiffDecoder, IID_IWICBitmapDecoder, decoder);
+      break;
+    case ImageFormat::Bmp:
+      result = createInProcess(CLSID_WICBmpDecoder, IID_IWICBitmapDecoder, decoder);
+      break;
+  }
+  requireSuccess(result);
+  return decoder;
+}
+
+}  // namespace
+
+std::shared_ptr<void> createDrawingBitmap(std::uint32_t width, std::uint32_t height,
+                                          std::uint8_t* bgra) {
+  // Gdiplus::Bitmap takes its memory from GdipAlloc (its own operator new, whose
+  // failure the wrapper does not check), so the object is built in place in memory
+  // that has been checked; `delete` then returns it through GdipFree.
+  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  auto* bitmap = ::new (memory) Gdiplus::Bitmap(static_cast<INT>(width), static_cast<INT>(height),
+                                                static_cast<INT>(width) * 4,
+                                                PixelFormat32bppARGB, bgra);
+  std::shared_ptr<void> owner(bitmap, [](void* p) { delete static_cast<Gdiplus::Bitmap*>(p); });
+  if (bitmap->GetLastStatus() != Gdiplus::Ok) {
+    throw ImageError("Image unavailable");
+  }
+  return owner;
+}
+
+std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count) {
+  requireDecodableSize(count);
+  const ImageFormat format = requireImageFormat(bytes, count);
+  // Wine's PNG and JPEG decoders decode the whole image inside Initialize, before
+  // the frame size can be asked for; the size written in the header is therefore
+  // checked first, so that a hostile header cannot make the decoder allocate.
+  requireDeclaredSizeWithinLimits(bytes, count, format);
+
+  auto pixels = std::make_shared<Pixels>();
+
+  // Declared in the reverse of their release order: converter, frame, decoder,
+  // stream, factory.
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IStream> stream;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICFormatConverter> converter;
+
+  // The factory is created as a readiness check of the imaging component.
+  requireSuccess(createInProcess(CLSID_WICImagingFactory2, IID_IWICImagingFactory, factory));
+
+  // The stream keeps its own copy of the bytes.
+  *stream.put() = SHCreateMemStream(bytes, static_cast<UINT>(count));
+  if (!stream) {
+    throw std::bad_alloc();
+  }
+
+  decoder = createDecoder(format);
+  requireSuccess(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand));
+  requireSuccess(decoder->GetFrame(0, frame.put()));
+  UINT width = 0;
+  UINT height = 0;
+  requireSuccess(frame->GetSize(&width, &height));
+
+  // The limits come from the frame header, before any pixel memory exists.
+  requirePixelLimits(width, height);
+  pixels->width = width;
+  pixels->height = height;
+
+  requireSuccess(
+      createInProcess(CLSID_WICDefaultFormatConverter, IID_IWICFormatConverter, converter));
+  requireSuccess(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA,
+                                       WICBitmapDitherTypeNone, nullptr, 0.0,
+                                       WICBitmapPaletteTypeCustom));
+
+  const UINT stride = width * 4;
+  const std::size_t bufferSize = static_cast<std::size_t>(stride) * height;  // <= 600,000,000
+  pixels->bgra.resize(bufferSize);
+  requireSuccess(converter->CopyPixels(nullptr, stride, static_cast<UINT>(bufferSize),
+                                       pixels->bgra.data()));
+
+  pixels->sha256 = sha256Hex(bytes, count);
+  pixels->bitmap = createDrawingBitmap(width, height, pixels->bgra.data());
+  return pixels;
+}
+
+}  // namespace tessary

@@ -1,0 +1,343 @@
+// Decoding real image bytes through the Windows Imaging Component: the self-test
+// images, PNG layouts, TIFF pages and byte orders, refused formats and damaged data,
+// the drawing bitmap over the pixel memory, and the source-size gate.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tools/test_images/test_image_bytes.h"
+#include "imaging/com_support_win.h"
+#include "imaging/image_decoder_win.h"
+#include "imaging/sha256_win.h"
+#include "imaging_test_support_win.h"
+#include "magick_fixtures.h"
+#include "png_writer.h"
+
+namespace tessary {
+namespace {
+
+using testimages::RgbImage;
+using testing::Bgra;
+using testing::bytesOf;
+using testing::imageErrorOf;
+using testing::pixelAt;
+
+std::shared_ptr<Pixels> decode(const std::vector<std::uint8_t>& bytes) {
+  return decodeImage(bytes.data(), bytes.size());
+}
+
+std::string decodeError(const std::vector<std::uint8_t>& bytes) {
+  return imageErrorOf([&] { decode(bytes); });
+}
+
+// Every pixel equals the gradient exactly, alpha 255.
+void expectExactGradient(const Pixels& pixels) {
+  ASSERT_EQ(pixels.width, 16u);
+  ASSERT_EQ(pixels.height, 12u);
+  ASSERT_EQ(pixels.bgra.size(), 768u);
+  for (std::uint32_t y = 0; y < 12; ++y) {
+    for (std::uint32_t x = 0; x < 16; ++x) {
+      const Bgra p = pixelAt(pixels, x, y);
+      ASSERT_EQ(p.b, 180) << x << "," << y;
+      ASSERT_EQ(p.g, static_cast<int>(17 * y)) << x << "," << y;
+      ASSERT_EQ(p.r, static_cast<int>(13 * x)) << x << "," << y;
+      ASSERT_EQ(p.a, 255) << x << "," << y;
+    }
+  }
+}
+
+void expectRecordInvariants(const std::vector<std::uint8_t>& source, const Pixels& pixels) {
+  EXPECT_EQ(pixels.bgra.size(), std::size_t{pixels.width} * pixels.height * 4);
+  EXPECT_EQ(pixels.sha256, sha256Hex(source.data(), source.size()));
+  ASSERT_NE(drawingBitmap(pixels.bitmap), nullptr);
+  EXPECT_EQ(drawingBitmap(pixels.bitmap)->GetWidth(), pixels.width);
+  EXPECT_EQ(drawingBitmap(pixels.bitmap)->GetHeight(), pixels.height);
+}
+
+TEST(DecodeImage, SelfTestImagesDecodeToTheGradient) {
+  const RgbImage gradient = testimages::gradientImage(16, 12);
+  const auto bmp = testimages::encodeBmp24(gradient);
+  const auto tiff = testimages::encodeTiffRgb({gradient}, false);
+  const auto jpeg = testimages::encodeBaselineJpeg(gradient, 90);
+
+  const auto fromBmp = decode(bmp);
+  expectExactGradient(*fromBmp);
+  expectRecordInvariants(bmp, *fromBmp);
+
+  const auto fromTiff = decode(tiff);
+  expectExactGradient(*fromTiff);
+  expectRecordInvariants(tiff, *fromTiff);
+
+  const auto fromJpeg = decode(jpeg);
+  ASSERT_EQ(fromJpeg->width, 16u);
+  ASSERT_EQ(fromJpeg->height, 12u);
+  ASSERT_EQ(fromJpeg->bgra.size(), 768u);
+  expectRecordInvariants(jpeg, *fromJpeg);
+  // The self-test reads bytes 348 to 351: pixel 87, column 7, row 5.
+  const std::uint8_t* p = &fromJpeg->bgra[348];
+  EXPECT_LT(std::abs(p[0] - 180), 12);
+  EXPECT_LT(std::abs(p[1] - 85), 12);
+  EXPECT_LT(std::abs(p[2] - 91), 12);
+  EXPECT_EQ(p[3], 255);
+  // The whole lossy image stays close to the gradient.
+  for (std::uint32_t y = 0; y < 12; ++y) {
+    for (std::uint32_t x = 0; x < 16; ++x) {
+      const Bgra q = pixelAt(*fromJpeg, x, y);
+      EXPECT_LE(std::abs(q.b - 180), 11) << x << "," << y;
+      EXPECT_LE(std::abs(q.g - static_cast<int>(17 * y)), 11) << x << "," << y;
+      EXPECT_LE(std::abs(q.r - static_cast<int>(13 * x)), 11) << x << "," << y;
+      EXPECT_EQ(q.a, 255);
+    }
+  }
+}
+
+TEST(DecodeImage, PngWrittenByAnotherEncoderDecodesExactly) {
+  const auto pixels = decode(testing::kMagickGradientPng);
+  expectExactGradient(*pixels);
+  expectRecordInvariants(testing::kMagickGradientPng, *pixels);
+}
+
+TEST(DecodeImage, BigEndianTiffDecodesExactly) {
+  const auto tiff = testimages::encodeTiffRgb({testimages::gradientImage()}, true);
+  ASSERT_EQ(tiff[0], 'M');
+  expectExactGradient(*decode(tiff));
+}
+
+TEST(DecodeImage, MultiPageTiffGivesItsFirstPage) {
+  RgbImage second{16, 12, std::vector<std::uint8_t>(16 * 12 * 3, 0)};
+  for (std::size_t i = 0; i < second.rgb.size(); i += 3) second.rgb[i] = 255;  // red
+  RgbImage third{5, 7, std::vector<std::uint8_t>(5 * 7 * 3, 40)};
+  const auto tiff = testimages::encodeTiffRgb({testimages::gradientImage(), second, third});
+  expectExactGradient(*decode(tiff));
+  // The same pages in another order: the first is still the one shown.
+  const auto pixels = decode(testimages::encodeTiffRgb({third, testimages::gradientImage()}));
+  EXPECT_EQ(pixels->width, 5u);
+  EXPECT_EQ(pixels->height, 7u);
+  const Bgra p = pixelAt(*pixels, 4, 6);
+  EXPECT_EQ(p.r, 40);
+  EXPECT_EQ(p.g, 40);
+  EXPECT_EQ(p.b, 40);
+  EXPECT_EQ(p.a, 255);
+}
+
+TEST(DecodeImage, SemiTransparentPngKeepsStraightAlpha) {
+  testing::PngSpec spec;
+  spec.width = 4;
+  spec.height = 1;
+  spec.colorType = 6;
+  spec.rows = {200, 100, 50, 128,   // half transparent
+               255, 255, 255, 1,    // almost transparent white
+               10, 20, 30, 0,       // transparent, colour kept
+               90, 60, 30, 255};
+  const auto pixels = decode(testing::encodePng(spec));
+  ASSERT_EQ(pixels->width, 4u);
+  const Bgra expected[] = {{50, 100, 200, 128}, {255, 255, 255, 1}, {30, 20, 10, 0}, {30, 60, 90, 255}};
+  for (std::uint32_t x = 0; x < 4; ++x) {
+    const Bgra p = pixelAt(*pixels, x, 0);
+    EXPECT_EQ(p.b, expected[x].b) << x;
+    EXPECT_EQ(p.g, expected[x].g) << x;
+    EXPECT_EQ(p.r, expected[x].r) << x;
+    EXPECT_EQ(p.a, expected[x].a) << x;
+  }
+}
+
+TEST(DecodeImage, PngLayoutsConvertToEightBitBgra) {
+  struct Case {
+    const char* name;
+    testing::PngSpec spec;
+    std::vector<Bgra> expected;  // pixels of the single row
+  };
+  std::vector<Case> cases;
+  {
+    testing::PngSpec s{3, 1, 8, 3, {0, 1, 2}, {255, 0, 0, 0, 128, 0, 10, 20, 30}, {255, 255, 64}};
+    cases.push_back({"palette with transparency", s, {{0, 0, 255, 255}, {0, 128, 0, 255}, {30, 20, 10, 64}}});
+  }
+  {
+    // Four-bit palette indices 2, 0, 1 packed high nibble first.
+    testing::PngSpec s{3, 1, 4, 3, {0x20, 0x10}, {1, 2, 3, 40, 50, 60, 200, 100, 0}, {}};
+    cases.push_back({"4-bit palette", s, {{0, 100, 200, 255}, {3, 2, 1, 255}, {60, 50, 40, 255}}});
+  }
+  {
+    testing::PngSpec s{3, 1, 8, 0, {0, 77, 255}, {}, {}};
+    cases.push_back({"8-bit grey", s, {{0, 0, 0, 255}, {77, 77, 77, 255}, {255, 255, 255, 255}}});
+  }
+  {
+    // 16-bit samples whose two bytes are equal, so any rounding gives the same 8 bits.
+    testing::PngSpec s{2, 1, 16, 0, {0x33, 0x33, 0xCC, 0xCC}, {}, {}};
+    cases.push_back({"16-bit grey", s, {{0x33, 0x33, 0x33, 255}, {0xCC, 0xCC, 0xCC, 255}}});
+  }
+  {
+    testing::PngSpec s{2, 1, 16, 2, {0x11, 0x11, 0x80, 0x80, 0xFE, 0xFE, 0, 0, 0xFF, 0xFF, 0x44, 0x44}, {}, {}};
+    cases.push_back({"16-bit RGB", s, {{0xFE, 0x80, 0x11, 255}, {0x44, 0xFF, 0x00, 255}}});
+  }
+  {
+    testing::PngSpec s{1, 1, 16, 6, {0x10, 0x10, 0x20, 0x20, 0x30, 0x30, 0x80, 0x80}, {}, {}};
+    cases.push_back({"16-bit RGBA", s, {{0x30, 0x20, 0x10, 0x80}}});
+  }
+  {
+    testing::PngSpec s{2, 1, 8, 4, {90, 255, 200, 7}, {}, {}};
+    cases.push_back({"grey with alpha", s, {{90, 90, 90, 255}, {200, 200, 200, 7}}});
+  }
+  {
+    testing::PngSpec s{8, 1, 1, 0, {0xA5}, {}, {}};
+    cases.push_back({"1-bit grey", s,
+                     {{255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255},
+                      {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto pixels = decode(testing::encodePng(c.spec));
+    ASSERT_EQ(pixels->width, c.expected.size());
+    ASSERT_EQ(pixels->height, 1u);
+    ASSERT_EQ(pixels->bgra.size(), c.expected.size() * 4);
+    for (std::uint32_t x = 0; x < c.expected.size(); ++x) {
+      const Bgra p = pixelAt(*pixels, x, 0);
+      EXPECT_EQ(p.b, c.expected[x].b) << x;
+      EXPECT_EQ(p.g, c.expected[x].g) << x;
+      EXPECT_EQ(p.r, c.expected[x].r) << x;
+      EXPECT_EQ(p.a, c.expected[x].a) << x;
+    }
+  }
+}
+
+TEST(DecodeImage, OddWidthsHaveNoRowGaps) {
+  // Seven pixels of three bytes need row padding in a BMP; the result has none.
+  RgbImage image{7, 3, {}};
+  for (std::uint32_t i = 0; i < 7 * 3; ++i) {
+    image.rgb.insert(image.rgb.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(2 * i),
+                                       static_cast<std::uint8_t>(3 * i)});
+  }
+  for (const auto& bytes : {testimages::encodeBmp24(image), testimages::encodeTiffRgb({image})}) {
+    const auto pixels = decode(bytes);
+    ASSERT_EQ(pixels->bgra.size(), 7u * 3u * 4u);
+    for (std::uint32_t i = 0; i < 21; ++i) {
+      EXPECT_EQ(pixels->bgra[i * 4 + 0], static_cast<std::uint8_t>(3 * i));
+      EXPECT_EQ(pixels->bgra[i * 4 + 1], static_cast<std::uint8_t>(2 * i));
+      EXPECT_EQ(pixels->bgra[i * 4 + 2], static_cast<std::uint8_t>(i));
+      EXPECT_EQ(pixels->bgra[i * 4 + 3], 255);
+    }
+  }
+}
+
+TEST(DecodeImage, UnknownFormatsAreRefusedByTheirLeadingBytes) {
+  std::vector<std::uint8_t> largeGif = testing::kMagickRedGif;
+  largeGif.resize(3 * 1024 * 1024, 0);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+  };
+  const std::vector<Case> cases = {
+      {"GIF", testing::kMagickRedGif},
+      {"large GIF", largeGif},
+      {"WebP", testing::kMagickRedWebp},
+      {"text", bytesOf("not an image")},
+      {"ICO", {0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x10, 0x10}},
+      {"one byte", {0x42}},
+      {"three TIFF bytes", {0x49, 0x49, 0x2A}},
+      {"I without a TIFF header", bytesOf("II*\x01 and more")},
+      {"I then anything", bytesOf("Image")},
+      {"M without a TIFF header", bytesOf("MM\x2A\x00 and more")},
+      {"JPEG XR", {0x49, 0x49, 0xBC, 0x01, 0x08, 0x00}},
+      {"two JPEG bytes", {0xFF, 0xD8}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decodeError(c.bytes), "Unsupported image format") << c.name;
+  }
+}
+
+TEST(DecodeImage, DamagedDataFailsInTheChosenDecoder) {
+  const auto gradientPng = testing::kMagickGradientPng;
+  std::vector<std::uint8_t> truncatedPng(gradientPng.begin(), gradientPng.begin() + 40);
+  std::vector<std::uint8_t> pngBehindJpegBytes = {0xFF, 0xD8, 0xFF};
+  pngBehindJpegBytes.insert(pngBehindJpegBytes.end(), gradientPng.begin(), gradientPng.end());
+  std::vector<std::uint8_t> pngBehindBmpBytes = {'B', 'M'};
+  pngBehindBmpBytes.insert(pngBehindBmpBytes.end(), gradientPng.begin(), gradientPng.end());
+  const auto tiff = testimages::encodeTiffRgb({testimages::gradientImage()});
+  const std::vector<std::uint8_t> tiffHeaderOnly(tiff.begin(), tiff.begin() + 8);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+  };
+  const std::vector<Case> cases = {
+      {"PNG signature alone", testing::pngSignature()},
+      {"truncated PNG", truncatedPng},
+      {"PNG bytes after JPEG leading bytes", pngBehindJpegBytes},
+      {"PNG bytes after BMP leading bytes", pngBehindBmpBytes},
+      {"BM alone", {'B', 'M'}},
+      {"JPEG leading bytes alone", {0xFF, 0xD8, 0xFF}},
+      {"TIFF header alone", tiffHeaderOnly},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decodeError(c.bytes), "Image operation failed") << c.name;
+  }
+}
+
+TEST(DecodeImage, SourceSizeGate) {
+  const std::uint8_t byte = 0x42;
+  EXPECT_EQ(imageErrorOf([&] { decodeImage(&byte, 0); }), "File size limit");
+  std::vector<std::uint8_t> tooLarge(209'715'201, 0);
+  tooLarge[0] = 'B';
+  tooLarge[1] = 'M';
+  EXPECT_EQ(decodeError(tooLarge), "File size limit");
+}
+
+TEST(DecodeImage, DrawingBitmapWrapsThePixelMemory) {
+  const auto pixels = decode(testimages::encodeBmp24(testimages::gradientImage()));
+  Gdiplus::Bitmap* bitmap = drawingBitmap(pixels->bitmap);
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(bitmap->GetPixelFormat(), PixelFormat32bppARGB);
+  Gdiplus::Color color;
+  ASSERT_EQ(bitmap->GetPixel(7, 5, &color), Gdiplus::Ok);
+  EXPECT_EQ(color.GetBlue(), 180);
+  EXPECT_EQ(color.GetGreen(), 85);
+  EXPECT_EQ(color.GetRed(), 91);
+  EXPECT_EQ(color.GetAlpha(), 255);
+  // A change to the bytes shows through the bitmap: it holds no copy of its own.
+  std::uint8_t* p = &pixels->bgra[(5 * 16 + 7) * 4];
+  p[0] = 1;
+  p[1] = 2;
+  p[2] = 3;
+  p[3] = 200;
+  ASSERT_EQ(bitmap->GetPixel(7, 5, &color), Gdiplus::Ok);
+  EXPECT_EQ(color.GetBlue(), 1);
+  EXPECT_EQ(color.GetGreen(), 2);
+  EXPECT_EQ(color.GetRed(), 3);
+  EXPECT_EQ(color.GetAlpha(), 200);
+}
+
+TEST(DecodeImage, WorksOnAMultithreadedWorkerThread) {
+  const auto jpeg = testimages::encodeBaselineJpeg(testimages::gradientImage(), 90);
+  std::shared_ptr<const Pixels> result;
+  std::string error = "not run";
+  std::thread worker([&] {
+    ScopedCoInitialize com(COINIT_MULTITHREADED);
+    error = imageErrorOf([&] { result = decode(jpeg); });
+  });
+  worker.join();
+  EXPECT_EQ(error, "no error");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->width, 16u);
+  EXPECT_EQ(result->sha256, sha256Hex(jpeg.data(), jpeg.size()));
+}
+
+TEST(DecodeImage, SameBytesGiveTheSameHashAndOneChangedByteAnother) {
+  const auto bmp = testimages::encodeBmp24(testimages::gradientImage());
+  auto changed = bmp;
+  changed.back() ^= 0x01;  // one pixel byte
+  const auto a = decode(bmp);
+  const auto b = decode(bmp);
+  const auto c = decode(changed);
+  EXPECT_EQ(a->sha256, b->sha256);
+  EXPECT_NE(a->sha256, c->sha256);
+  EXPECT_EQ(a->sha256.size(), 64u);
+}
+
+}  // namespace
+}  // namespace tessary

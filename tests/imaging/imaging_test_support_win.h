@@ -1,0 +1,60 @@
+#pragma once
+// Helpers shared by the Windows imaging tests.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imaging/pixels.h"
+
+namespace tessary::testing {
+
+// The message of the ImageError that `action` raises; "no error" when it returns and
+// "other: ..." for any other exception.
+inline std::string imageErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ImageError& error) {
+    return error.what();
+  } catch (const std::exception& error) {
+    return std::string("other: ") + error.what();
+  }
+  return "no error";
+}
+
+inline std::vector<std::uint8_t> bytesOf(const std::string& text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+struct Bgra {
+  int b, g, r, a;
+};
+
+inline Bgra pixelAt(const Pixels& pixels, std::uint32_t x, std::uint32_t y) {
+  const std::uint8_t* p = &pixels.bgra[(std::size_t{y} * pixels.width + x) * 4];
+  return Bgra{p[0], p[1], p[2], p[3]};
+}
+
+// Memory of the process now and at its peak: working set (touched pages) and
+// committed private bytes. Under Wine only the working-set figures follow touched
+// memory; on Windows both do.
+struct MemoryFigures {
+  std::size_t workingSet = 0;
+  std::size_t peakWorkingSet = 0;
+  std::size_t commit = 0;
+  std::size_t peakCommit = 0;
+};
+
+inline MemoryFigures memoryFigures() {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(),
+                       reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+  return MemoryFigures{counters.WorkingSetSize, counters.PeakWorkingSetSize,
+                       counters.PagefileUsage, counters.PeakPagefileUsage};
+}
+
+}  // namespace tessary::testing
