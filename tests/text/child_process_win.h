@@ -1,82 +1,65 @@
 #pragma once
-// Runs this test program again as a child process with some environment
-// variables changed, limited to chosen tests, and returns its exit code. The
-// time zone and the interface language of a process are fixed when it starts,
-// so tests that need another zone or language run in a child.
+// Under Wine, runs a Unix command or this test program again in a new Wine
+// process whose Unix environment holds some extra variables. A Wine process
+// takes its time zone (TZ) and its preferred interface language (LC_ALL, LANG)
+// from its Unix environment when it starts, and a Windows child created with
+// CreateProcess inherits the parent's Unix environment whatever its Windows
+// environment says, so tests that need another zone or language go through
+// Wine's own Unix spawning call.
 #include <windows.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tessary::test {
 
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  HANDLE get() const { return handle_; }
+using UnixSpawnFunction = LONG(__cdecl*)(char* const argv[], int wait);
 
- private:
-  HANDLE handle_;
-};
+inline UnixSpawnFunction unixSpawn() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return nullptr;
+  return reinterpret_cast<UnixSpawnFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "__wine_unix_spawnvp")));
+}
 
-// Sets environment variables for the lifetime of the object and restores the
-// previous values (or their absence) afterwards.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::vector<std::pair<std::wstring, std::wstring>>& values) {
-    for (const auto& [name, value] : values) {
-      wchar_t previous[32768];
-      const DWORD length = GetEnvironmentVariableW(name.c_str(), previous, 32768);
-      saved_.push_back({name, length > 0 && length < 32768 ? std::wstring(previous, length) : std::wstring(),
-                        length > 0 && length < 32768});
-      SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
-  }
-  ~ScopedEnvironment() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      SetEnvironmentVariableW(it->name.c_str(), it->present ? it->value.c_str() : nullptr);
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+inline bool canRunUnixCommands() { return unixSpawn() != nullptr; }
 
- private:
-  struct Saved {
-    std::wstring name;
-    std::wstring value;
-    bool present;
-  };
-  std::vector<Saved> saved_;
-};
+// Runs a Unix command found on the Unix PATH and waits for it; returns its exit
+// code, or -1 when it cannot be run.
+inline int runUnixCommand(const std::vector<std::string>& arguments) {
+  const UnixSpawnFunction spawn = unixSpawn();
+  if (spawn == nullptr || arguments.empty()) return -1;
+  std::vector<std::string> copies = arguments;
+  std::vector<char*> argv;
+  for (auto& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return static_cast<int>(spawn(argv.data(), 1));
+}
 
-// Returns the child's exit code, or -1 when it could not be started.
-inline int runSelfAsChild(const std::wstring& gtestFilter,
-                          const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
+inline std::string utf8Of(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,
+                      nullptr);
+  return result;
+}
+
+// Runs the tests matching `gtestFilter` (disabled ones included) of this very
+// program in a new Wine process with `environment` ("NAME=value" entries) added
+// to its Unix environment; returns its exit code, or -1 when it cannot be run.
+inline int runSelfUnderWine(const std::vector<std::string>& environment, const std::string& gtestFilter) {
   wchar_t exePath[MAX_PATH] = {};
   const DWORD pathLength = GetModuleFileNameW(nullptr, exePath, MAX_PATH);
   if (pathLength == 0 || pathLength >= MAX_PATH) return -1;
-  std::wstring commandLine = L"\"" + std::wstring(exePath) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" +
-                             gtestFilter;
-  const ScopedEnvironment scoped(environment);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(exePath, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return -1;
-  }
-  const ScopedHandle processHandle(process.hProcess);
-  const ScopedHandle threadHandle(process.hThread);
-  if (WaitForSingleObject(processHandle.get(), 120000) != WAIT_OBJECT_0) return -1;
-  DWORD exitCode = 0;
-  if (!GetExitCodeProcess(processHandle.get(), &exitCode)) return -1;
-  return static_cast<int>(exitCode);
+  std::vector<std::string> arguments = {"env"};
+  arguments.insert(arguments.end(), environment.begin(), environment.end());
+  arguments.push_back("wine");
+  arguments.push_back(utf8Of(std::wstring(exePath, pathLength)));
+  arguments.push_back("--gtest_also_run_disabled_tests");
+  arguments.push_back("--gtest_filter=" + gtestFilter);
+  return runUnixCommand(arguments);
 }
 
 }  // namespace tessary::test

@@ -42,7 +42,9 @@ TEST(WindowsConversionAgreement, Utf8Table) {
     SCOPED_TRACE(c.name);
     const auto fromWindows = windowsToUtf16(c.input);
     ASSERT_EQ(fromWindows.has_value(), c.valid);
-    if (c.valid) EXPECT_EQ(*fromWindows, c.expected);
+    if (c.valid) {
+      EXPECT_EQ(*fromWindows, c.expected);
+    }
   }
 }
 
@@ -51,7 +53,9 @@ TEST(WindowsConversionAgreement, Utf16Table) {
     SCOPED_TRACE(c.name);
     const auto fromWindows = windowsToUtf8(c.input);
     ASSERT_EQ(fromWindows.has_value(), c.valid);
-    if (c.valid) EXPECT_EQ(*fromWindows, c.expected);
+    if (c.valid) {
+      EXPECT_EQ(*fromWindows, c.expected);
+    }
   }
 }
 
