@@ -119,6 +119,12 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     return false;
   }
 
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    // Windows refuses to replace a folder by a file; Wine's ReplaceFileW would move
+    // the folder away instead, so a folder at the target is refused here.
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
   const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   const bool replaced = retryOnSharingConflict(
       [&] {

@@ -194,6 +194,19 @@ TEST(SaveSheet, FailedWriteKeepsChangesInMemoryAndShowsCouldNotSave) {
   EXPECT_EQ(readBytes(session.sheetPath), printSheet(session.sheet));
 }
 
+TEST(SaveSheet, SheetThatCannotBePrintedIsNotWritten) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.sheet = makeSheet(1, session.currentImage->sha256, 400, 300);
+  session.sheet.marks[0].note = "broken \xC3";
+  session.dirty = true;
+  EXPECT_FALSE(saveSheet(session));
+  EXPECT_TRUE(session.dirty);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+  EXPECT_TRUE(session.statusIsError);
+  EXPECT_TRUE(namesIn(rules.folder.path() / "observations").empty());
+}
+
 TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
   for (const bool storage : {false, true}) {
     SCOPED_TRACE(storage);
