@@ -24,10 +24,10 @@ namespace tessary {
 namespace {
 
 using testimages::RgbImage;
-using testing::Bgra;
-using testing::bytesOf;
-using testing::imageErrorOf;
-using testing::pixelAt;
+using imagetest::Bgra;
+using imagetest::bytesOf;
+using imagetest::imageErrorOf;
+using imagetest::pixelAt;
 
 std::shared_ptr<Pixels> decode(const std::vector<std::uint8_t>& bytes) {
   return decodeImage(bytes.data(), bytes.size());
@@ -99,9 +99,9 @@ TEST(DecodeImage, SelfTestImagesDecodeToTheGradient) {
 }
 
 TEST(DecodeImage, PngWrittenByAnotherEncoderDecodesExactly) {
-  const auto pixels = decode(testing::kMagickGradientPng);
+  const auto pixels = decode(imagetest::kMagickGradientPng);
   expectExactGradient(*pixels);
-  expectRecordInvariants(testing::kMagickGradientPng, *pixels);
+  expectRecordInvariants(imagetest::kMagickGradientPng, *pixels);
 }
 
 TEST(DecodeImage, BigEndianTiffDecodesExactly) {
@@ -128,7 +128,7 @@ TEST(DecodeImage, MultiPageTiffGivesItsFirstPage) {
 }
 
 TEST(DecodeImage, SemiTransparentPngKeepsStraightAlpha) {
-  testing::PngSpec spec;
+  imagetest::PngSpec spec;
   spec.width = 4;
   spec.height = 1;
   spec.colorType = 6;
@@ -136,7 +136,7 @@ TEST(DecodeImage, SemiTransparentPngKeepsStraightAlpha) {
                255, 255, 255, 1,    // almost transparent white
                10, 20, 30, 0,       // transparent, colour kept
                90, 60, 30, 255};
-  const auto pixels = decode(testing::encodePng(spec));
+  const auto pixels = decode(imagetest::encodePng(spec));
   ASSERT_EQ(pixels->width, 4u);
   const Bgra expected[] = {{50, 100, 200, 128}, {255, 255, 255, 1}, {30, 20, 10, 0}, {30, 60, 90, 255}};
   for (std::uint32_t x = 0; x < 4; ++x) {
@@ -151,49 +151,49 @@ TEST(DecodeImage, SemiTransparentPngKeepsStraightAlpha) {
 TEST(DecodeImage, PngLayoutsConvertToEightBitBgra) {
   struct Case {
     const char* name;
-    testing::PngSpec spec;
+    imagetest::PngSpec spec;
     std::vector<Bgra> expected;  // pixels of the single row
   };
   std::vector<Case> cases;
   {
-    testing::PngSpec s{3, 1, 8, 3, {0, 1, 2}, {255, 0, 0, 0, 128, 0, 10, 20, 30}, {255, 255, 64}};
+    imagetest::PngSpec s{3, 1, 8, 3, {0, 1, 2}, {255, 0, 0, 0, 128, 0, 10, 20, 30}, {255, 255, 64}};
     cases.push_back({"palette with transparency", s, {{0, 0, 255, 255}, {0, 128, 0, 255}, {30, 20, 10, 64}}});
   }
   {
     // Four-bit palette indices 2, 0, 1 packed high nibble first.
-    testing::PngSpec s{3, 1, 4, 3, {0x20, 0x10}, {1, 2, 3, 40, 50, 60, 200, 100, 0}, {}};
+    imagetest::PngSpec s{3, 1, 4, 3, {0x20, 0x10}, {1, 2, 3, 40, 50, 60, 200, 100, 0}, {}};
     cases.push_back({"4-bit palette", s, {{0, 100, 200, 255}, {3, 2, 1, 255}, {60, 50, 40, 255}}});
   }
   {
-    testing::PngSpec s{3, 1, 8, 0, {0, 77, 255}, {}, {}};
+    imagetest::PngSpec s{3, 1, 8, 0, {0, 77, 255}, {}, {}};
     cases.push_back({"8-bit grey", s, {{0, 0, 0, 255}, {77, 77, 77, 255}, {255, 255, 255, 255}}});
   }
   {
     // 16-bit samples whose two bytes are equal, so any rounding gives the same 8 bits.
-    testing::PngSpec s{2, 1, 16, 0, {0x33, 0x33, 0xCC, 0xCC}, {}, {}};
+    imagetest::PngSpec s{2, 1, 16, 0, {0x33, 0x33, 0xCC, 0xCC}, {}, {}};
     cases.push_back({"16-bit grey", s, {{0x33, 0x33, 0x33, 255}, {0xCC, 0xCC, 0xCC, 255}}});
   }
   {
-    testing::PngSpec s{2, 1, 16, 2, {0x11, 0x11, 0x80, 0x80, 0xFE, 0xFE, 0, 0, 0xFF, 0xFF, 0x44, 0x44}, {}, {}};
+    imagetest::PngSpec s{2, 1, 16, 2, {0x11, 0x11, 0x80, 0x80, 0xFE, 0xFE, 0, 0, 0xFF, 0xFF, 0x44, 0x44}, {}, {}};
     cases.push_back({"16-bit RGB", s, {{0xFE, 0x80, 0x11, 255}, {0x44, 0xFF, 0x00, 255}}});
   }
   {
-    testing::PngSpec s{1, 1, 16, 6, {0x10, 0x10, 0x20, 0x20, 0x30, 0x30, 0x80, 0x80}, {}, {}};
+    imagetest::PngSpec s{1, 1, 16, 6, {0x10, 0x10, 0x20, 0x20, 0x30, 0x30, 0x80, 0x80}, {}, {}};
     cases.push_back({"16-bit RGBA", s, {{0x30, 0x20, 0x10, 0x80}}});
   }
   {
-    testing::PngSpec s{2, 1, 8, 4, {90, 255, 200, 7}, {}, {}};
+    imagetest::PngSpec s{2, 1, 8, 4, {90, 255, 200, 7}, {}, {}};
     cases.push_back({"grey with alpha", s, {{90, 90, 90, 255}, {200, 200, 200, 7}}});
   }
   {
-    testing::PngSpec s{8, 1, 1, 0, {0xA5}, {}, {}};
+    imagetest::PngSpec s{8, 1, 1, 0, {0xA5}, {}, {}};
     cases.push_back({"1-bit grey", s,
                      {{255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255},
                       {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}}});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto pixels = decode(testing::encodePng(c.spec));
+    const auto pixels = decode(imagetest::encodePng(c.spec));
     ASSERT_EQ(pixels->width, c.expected.size());
     ASSERT_EQ(pixels->height, 1u);
     ASSERT_EQ(pixels->bgra.size(), c.expected.size() * 4);
@@ -227,16 +227,16 @@ TEST(DecodeImage, OddWidthsHaveNoRowGaps) {
 }
 
 TEST(DecodeImage, UnknownFormatsAreRefusedByTheirLeadingBytes) {
-  std::vector<std::uint8_t> largeGif = testing::kMagickRedGif;
+  std::vector<std::uint8_t> largeGif = imagetest::kMagickRedGif;
   largeGif.resize(3 * 1024 * 1024, 0);
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
   };
   const std::vector<Case> cases = {
-      {"GIF", testing::kMagickRedGif},
+      {"GIF", imagetest::kMagickRedGif},
       {"large GIF", largeGif},
-      {"WebP", testing::kMagickRedWebp},
+      {"WebP", imagetest::kMagickRedWebp},
       {"text", bytesOf("not an image")},
       {"ICO", {0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x10, 0x10}},
       {"one byte", {0x42}},
@@ -253,7 +253,7 @@ TEST(DecodeImage, UnknownFormatsAreRefusedByTheirLeadingBytes) {
 }
 
 TEST(DecodeImage, DamagedDataFailsInTheChosenDecoder) {
-  const auto gradientPng = testing::kMagickGradientPng;
+  const auto gradientPng = imagetest::kMagickGradientPng;
   std::vector<std::uint8_t> truncatedPng(gradientPng.begin(), gradientPng.begin() + 40);
   std::vector<std::uint8_t> pngBehindJpegBytes = {0xFF, 0xD8, 0xFF};
   pngBehindJpegBytes.insert(pngBehindJpegBytes.end(), gradientPng.begin(), gradientPng.end());
@@ -266,7 +266,7 @@ TEST(DecodeImage, DamagedDataFailsInTheChosenDecoder) {
     std::vector<std::uint8_t> bytes;
   };
   const std::vector<Case> cases = {
-      {"PNG signature alone", testing::pngSignature()},
+      {"PNG signature alone", imagetest::pngSignature()},
       {"truncated PNG", truncatedPng},
       {"PNG bytes after JPEG leading bytes", pngBehindJpegBytes},
       {"PNG bytes after BMP leading bytes", pngBehindBmpBytes},

@@ -20,7 +20,7 @@
 namespace tessary {
 namespace {
 
-using testing::imageErrorOf;
+using imagetest::imageErrorOf;
 
 std::u16string u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
@@ -115,7 +115,7 @@ TEST_F(ImageFileTest, OpensTheSelfTestImagesByAbsolutePath) {
     EXPECT_EQ(pixels->height, 12u);
     EXPECT_EQ(pixels->bgra.size(), 768u);
     EXPECT_EQ(pixels->sha256, sha256Hex(c.bytes->data(), c.bytes->size()));
-    const auto p = testing::pixelAt(*pixels, 7, 5);
+    const auto p = imagetest::pixelAt(*pixels, 7, 5);
     EXPECT_NEAR(p.b, 180, 11);
     EXPECT_NEAR(p.g, 85, 11);
     EXPECT_NEAR(p.r, 91, 11);
@@ -246,7 +246,7 @@ TEST_F(ImageFileTest, TheFileIsClosedAndUnchangedWhateverTheOutcome) {
   std::vector<std::uint8_t> damaged = bmp;
   damaged.resize(60);  // headers and six bytes of pixels
   const std::u16string good = write(L"good.bmp", bmp);
-  const std::u16string text = write(L"text.png", testing::bytesOf("not an image"));
+  const std::u16string text = write(L"text.png", imagetest::bytesOf("not an image"));
   const std::u16string cut = write(L"cut.bmp", damaged);
   EXPECT_EQ(openError(good), "no error");
   EXPECT_EQ(openError(text), "Unsupported image format");

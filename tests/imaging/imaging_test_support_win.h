@@ -10,7 +10,7 @@
 
 #include "imaging/pixels.h"
 
-namespace tessary::testing {
+namespace tessary::imagetest {
 
 // The message of the ImageError that `action` raises; "no error" when it returns and
 // "other: ..." for any other exception.
@@ -57,4 +57,4 @@ inline MemoryFigures memoryFigures() {
                        counters.PagefileUsage, counters.PeakPagefileUsage};
 }
 
-}  // namespace tessary::testing
+}  // namespace tessary::imagetest

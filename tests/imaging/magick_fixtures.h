@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tessary::testing {
+namespace tessary::imagetest {
 
 // 16 x 12 gradient, 8-bit RGB PNG, deflate-compressed with row filters
 inline const std::vector<std::uint8_t> kMagickGradientPng = {
@@ -31,4 +31,4 @@ inline const std::vector<std::uint8_t> kMagickRedWebp = {
     0x00, 0x07, 0x10, 0xfd, 0x8f, 0xfe, 0x07, 0x22, 0xa2, 0xff, 0x01, 0x00
 };
 
-}  // namespace tessary::testing
+}  // namespace tessary::imagetest

@@ -31,10 +31,10 @@ cat <<'HEAD'
 #include <cstdint>
 #include <vector>
 
-namespace tessary::testing {
+namespace tessary::imagetest {
 
 HEAD
 emit kMagickGradientPng gradient.png "16 x 12 gradient, 8-bit RGB PNG, deflate-compressed with row filters"
 emit kMagickRedGif red.gif "2 x 2 red GIF89a"
 emit kMagickRedWebp red.webp "2 x 2 red lossless WebP"
-echo "}  // namespace tessary::testing"
+echo "}  // namespace tessary::imagetest"

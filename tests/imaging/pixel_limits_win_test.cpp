@@ -18,13 +18,13 @@
 namespace tessary {
 namespace {
 
-using testing::imageErrorOf;
+using imagetest::imageErrorOf;
 
 // IHDR and IEND only: no image data at all.
 std::vector<std::uint8_t> pngHeader(std::uint32_t width, std::uint32_t height) {
-  auto png = testing::pngSignature();
-  testing::appendPngChunk(png, "IHDR", testing::pngHeaderChunkData(width, height, 8, 2));
-  testing::appendPngChunk(png, "IEND", {});
+  auto png = imagetest::pngSignature();
+  imagetest::appendPngChunk(png, "IHDR", imagetest::pngHeaderChunkData(width, height, 8, 2));
+  imagetest::appendPngChunk(png, "IEND", {});
   return png;
 }
 
@@ -108,9 +108,9 @@ TEST(PixelLimitHeaders, HeadersAtTheLimitsPassTheCheck) {
 // bytes beyond what it held before, and 0 otherwise.
 void decodeInFreshProcessAndExit(const std::vector<std::uint8_t>& bytes, const char* expectedError,
                                  std::size_t allowedGrowth) {
-  const testing::MemoryFigures before = testing::memoryFigures();
+  const imagetest::MemoryFigures before = imagetest::memoryFigures();
   const std::string error = decodeError(bytes);
-  const testing::MemoryFigures after = testing::memoryFigures();
+  const imagetest::MemoryFigures after = imagetest::memoryFigures();
   if (error != expectedError) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     std::_Exit(1);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tessary::testing {
+namespace tessary::imagetest {
 
 inline std::uint32_t crc32Of(const std::uint8_t* data, std::size_t size,
                              std::uint32_t crc = 0xFFFFFFFFu) {
@@ -113,4 +113,4 @@ inline std::vector<std::uint8_t> encodePng(const PngSpec& spec) {
   return out;
 }
 
-}  // namespace tessary::testing
+}  // namespace tessary::imagetest
