@@ -17,17 +17,14 @@
 #include "imaging/pixels.h"
 #include "imaging/sha256_win.h"
 #include "observations/atomic_file.h"
-#if __has_include("plate_identity.h")
-#include "plate_identity.h"
-#define TESSARY_PLATE_IDENTITY_RECORDED 1
-#endif
+#include "imaging/plate_identity.h"
+#include "imaging/plate_resource_win.h"
 #include "selftest/self_test_checks.h"
 #include "selftest/self_test_report.h"
 
 namespace tessary {
 namespace {
 
-constexpr int kPlateResource = 301;
 constexpr int kJpegResource = 331;
 constexpr int kBmpResource = 332;
 constexpr int kTiffResource = 333;
@@ -126,23 +123,15 @@ bool checkCropExport(const std::filesystem::path& scratch) {
          source.bgra == before;
 }
 
+// Resource 301 is exactly the plate the build measured when it embedded it.
 bool checkPlateIdentity(HINSTANCE instance) {
-  ResourceBytes plate;
-  if (!findResource(instance, kPlateResource, plate)) {
-    return false;
-  }
-#ifdef TESSARY_PLATE_IDENTITY_RECORDED
+  const PlateBytes plate = plateResourceBytes(instance);
   return plate.size == kPlateSize && sha256Hex(plate.data, plate.size) == kPlateSha256;
-#else
-  return false;  // the build recorded no identity for the plate it embedded
-#endif
 }
 
+// The plate decodes whole at full resolution; a missing resource raises "Missing atlas".
 bool checkPlateDecode(HINSTANCE instance) {
-  ResourceBytes plate;
-  if (!findResource(instance, kPlateResource, plate)) {
-    throw ImageError("Missing atlas");
-  }
+  const PlateBytes plate = plateResourceBytes(instance);
   const auto image = decodeImage(plate.data, plate.size);
   return image->width == kPlateWidth && image->height == kPlateHeight && image->bgra.size() == kPlatePixelBytes;
 }
