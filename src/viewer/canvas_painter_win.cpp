@@ -5,7 +5,8 @@
 #include <gdiplus.h>
 
 #include <algorithm>
-#include <array>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "imaging/image_decoder_win.h"
 #include "text/local_time_win.h"
 #include "text/ui_strings.h"
+#include "viewer/image_resampler.h"
 #include "viewer/view_transform.h"
 
 namespace tessary {
@@ -30,12 +32,19 @@ const wchar_t kFontFamily[] = L"Segoe UI";
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-// A top-down 32-bit DIB section selected into a memory device context: the
-// off-screen bitmap of one paint. GDI+ draws into its bits as premultiplied ARGB,
-// and GDI copies it to the window with one BitBlt.
-class OffscreenBitmap {
+// The off-screen bitmap: a top-down 32-bit DIB section selected into a memory
+// device context. GDI+ draws into its bits as premultiplied ARGB through a Bitmap
+// over the same memory, and GDI copies it to the window with one BitBlt. The
+// section is kept from one paint to the next while the client size stays the
+// same (a fresh one costs a page fault per 4 KiB on every paint); every paint
+// draws all of its pixels anew. Only GDI objects are kept, no GDI+ object.
+class OffscreenSurface {
  public:
-  OffscreenBitmap(HDC reference, int width, int height) : width_(width), height_(height) {
+  ~OffscreenSurface() { release(); }
+
+  bool prepare(HDC reference, int width, int height) {
+    if (section_ != nullptr && width == width_ && height == height_) return true;
+    release();
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -43,58 +52,184 @@ class OffscreenBitmap {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    section_ = CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-    if (section_ == nullptr || bits_ == nullptr) return;
     memoryDc_ = CreateCompatibleDC(reference);
-    if (memoryDc_ == nullptr) return;
-    previous_ = SelectObject(memoryDc_, section_);
-    bitmap_ = std::make_unique<Gdiplus::Bitmap>(width, height, width * 4, PixelFormat32bppPARGB,
-                                                static_cast<BYTE*>(bits_));
-  }
-  ~OffscreenBitmap() {
-    bitmap_.reset();
-    if (memoryDc_ != nullptr) {
-      SelectObject(memoryDc_, previous_);
-      DeleteDC(memoryDc_);
+    if (memoryDc_ == nullptr) return false;
+    section_ = CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    if (section_ == nullptr || bits_ == nullptr) {
+      release();
+      return false;
     }
-    if (section_ != nullptr) DeleteObject(section_);
+    previous_ = SelectObject(memoryDc_, section_);
+    width_ = width;
+    height_ = height;
+    return true;
   }
-  OffscreenBitmap(const OffscreenBitmap&) = delete;
-  OffscreenBitmap& operator=(const OffscreenBitmap&) = delete;
-
-  bool ok() const { return bitmap_ && bitmap_->GetLastStatus() == Gdiplus::Ok; }
-  Gdiplus::Bitmap* bitmap() const { return bitmap_.get(); }
+  TargetPixels pixels() const {
+    return TargetPixels{static_cast<std::uint8_t*>(bits_), width_, height_, static_cast<std::size_t>(width_) * 4};
+  }
   void copyTo(HDC target) const {
     GdiFlush();
     BitBlt(target, 0, 0, width_, height_, memoryDc_, 0, 0, SRCCOPY);
   }
 
  private:
-  int width_;
-  int height_;
+  void release() {
+    if (memoryDc_ != nullptr) {
+      if (previous_ != nullptr) SelectObject(memoryDc_, previous_);
+      DeleteDC(memoryDc_);
+    }
+    if (section_ != nullptr) DeleteObject(section_);
+    memoryDc_ = nullptr;
+    section_ = nullptr;
+    previous_ = nullptr;
+    bits_ = nullptr;
+    width_ = 0;
+    height_ = 0;
+  }
+
+  int width_ = 0;
+  int height_ = 0;
   HBITMAP section_ = nullptr;
   void* bits_ = nullptr;
   HDC memoryDc_ = nullptr;
   HGDIOBJ previous_ = nullptr;
-  std::unique_ptr<Gdiplus::Bitmap> bitmap_;
 };
 
-// The text drawing of one paint: the font family and the fonts of each size and
-// weight are made once per paint and released with it.
-class TextPainter {
- public:
-  explicit TextPainter(Gdiplus::Graphics& graphics) : graphics_(graphics), family_(kFontFamily) {
-    format_.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
-  }
+OffscreenSurface& offscreenSurface() {
+  static OffscreenSurface surface;  // window thread only
+  return surface;
+}
 
-  // Left and top aligned, word wrapping on, text that does not fit ends in an
-  // ellipsis.
-  void drawText(const std::wstring& text, const RectF& box, REAL size, std::uint32_t colour, bool bold) {
-    Gdiplus::SolidBrush brush{Color(colour)};
-    graphics_.DrawString(text.c_str(), static_cast<INT>(text.size()), &font(size, bold), box, &format_, &brush);
+// Fills whole pixels of the off-screen bitmap with an opaque colour (the same
+// pixels GDI+ fills for a rectangle on whole-pixel edges). Much cheaper than a GDI+
+// fill, which blends pixel by pixel.
+void fillOpaque(const TargetPixels& target, std::uint32_t colour, int x, int y, int w, int h) {
+  const int left = std::max(x, 0);
+  const int top = std::max(y, 0);
+  const int right = std::min(x + w, target.width);
+  const int bottom = std::min(y + h, target.height);
+  if (right <= left || bottom <= top) return;
+  for (int row = top; row < bottom; ++row) {
+    auto* p = reinterpret_cast<std::uint32_t*>(target.bgra + static_cast<std::size_t>(row) * target.stride) + left;
+    std::fill(p, p + (right - left), colour);
+  }
+}
+
+// Premultiplied pixels of one rendered text box, transparent where no glyph is.
+struct TextTile {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pargb;
+};
+
+struct TextKey {
+  std::wstring text;
+  int width;
+  int height;
+  REAL size;
+  bool bold;
+  std::uint32_t colour;
+  bool operator==(const TextKey&) const = default;
+};
+
+// Texts drawn in earlier paints, as pixels. Nearly every text of the window stays
+// the same from one paint to the next (panning changes none of them), and GDI+
+// text is by far the dearest part of a paint. Plain pixel memory only, so the
+// cache outlives no GDI+ object; it is emptied when it grows past its limit.
+class TextTileCache {
+ public:
+  const TextTile* find(const TextKey& key) const {
+    for (const auto& entry : entries_) {
+      if (entry.first == key) return &entry.second;
+    }
+    return nullptr;
+  }
+  const TextTile* add(TextKey key, TextTile tile) {
+    if (entries_.size() >= kLimit) entries_.clear();
+    entries_.emplace_back(std::move(key), std::move(tile));
+    return &entries_.back().second;
   }
 
  private:
+  static constexpr std::size_t kLimit = 96;
+  std::vector<std::pair<TextKey, TextTile>> entries_;
+};
+
+TextTileCache& textTiles() {
+  static TextTileCache cache;  // window thread only
+  return cache;
+}
+
+// Puts a premultiplied tile over the bitmap at (x, y), within `clip`.
+void compositeTile(const TargetPixels& target, const TextTile& tile, int x, int y, const PixelClip& clip) {
+  const int left = std::max({x, clip.left, 0});
+  const int top = std::max({y, clip.top, 0});
+  const int right = std::min({x + tile.width, clip.right, target.width});
+  const int bottom = std::min({y + tile.height, clip.bottom, target.height});
+  for (int row = top; row < bottom; ++row) {
+    const std::uint8_t* s = &tile.pargb[(static_cast<std::size_t>(row - y) * tile.width + (left - x)) * 4];
+    std::uint8_t* d = target.bgra + static_cast<std::size_t>(row) * target.stride + static_cast<std::size_t>(left) * 4;
+    for (int col = left; col < right; ++col, s += 4, d += 4) {
+      const int alpha = s[3];
+      if (alpha == 0) continue;
+      if (alpha == 255) {
+        std::memcpy(d, s, 4);
+        continue;
+      }
+      const int inverse = 255 - alpha;
+      for (int c = 0; c < 4; ++c) d[c] = static_cast<std::uint8_t>(s[c] + (d[c] * inverse + 127) / 255);
+    }
+  }
+}
+
+// The text drawing of one paint. The font family and the fonts of each size and
+// weight are made once per paint and released with it.
+class TextPainter {
+ public:
+  TextPainter(Gdiplus::Graphics& graphics, const TargetPixels& target)
+      : graphics_(graphics), target_(target), family_(kFontFamily) {
+    format_.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
+  }
+
+  // Left and top aligned, word wrapping on, text that does not fit its box ends
+  // in an ellipsis. A box on whole pixels is drawn from the tile cache, rendered
+  // into a transparent tile of the box's size when it is not there yet; GDI+ clips
+  // text to its box, so the tile holds everything the text draws.
+  void drawText(const std::wstring& text, const RectF& box, REAL size, std::uint32_t colour, bool bold,
+                const PixelClip& clip) {
+    if (text.empty() || !(box.Width > 0) || !(box.Height > 0)) return;
+    const bool wholePixels = box.X == std::floor(box.X) && box.Y == std::floor(box.Y) &&
+                             box.Width == std::floor(box.Width) && box.Height == std::floor(box.Height) &&
+                             box.Width <= 4096 && box.Height <= 4096;
+    if (!wholePixels) {
+      Gdiplus::SolidBrush brush{Color(colour)};
+      graphics_.DrawString(text.c_str(), static_cast<INT>(text.size()), &font(size, bold), box, &format_, &brush);
+      return;
+    }
+    TextKey key{text, static_cast<int>(box.Width), static_cast<int>(box.Height), size, bold, colour};
+    const TextTile* tile = textTiles().find(key);
+    if (tile == nullptr) tile = textTiles().add(std::move(key), render(text, box, size, colour, bold));
+    graphics_.Flush(Gdiplus::FlushIntentionSync);
+    compositeTile(target_, *tile, static_cast<int>(box.X), static_cast<int>(box.Y), clip);
+  }
+
+ private:
+  TextTile render(const std::wstring& text, const RectF& box, REAL size, std::uint32_t colour, bool bold) {
+    TextTile tile;
+    tile.width = static_cast<int>(box.Width);
+    tile.height = static_cast<int>(box.Height);
+    tile.pargb.assign(static_cast<std::size_t>(tile.width) * tile.height * 4, 0);
+    Gdiplus::Bitmap bitmap(tile.width, tile.height, tile.width * 4, PixelFormat32bppPARGB, tile.pargb.data());
+    Gdiplus::Graphics graphics(&bitmap);
+    // Grey-scale smoothing: sub-pixel (ClearType) text needs an opaque ground.
+    graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
+    Gdiplus::SolidBrush brush{Color(colour)};
+    graphics.DrawString(text.c_str(), static_cast<INT>(text.size()), &font(size, bold),
+                        RectF(0, 0, box.Width, box.Height), &format_, &brush);
+    graphics.Flush(Gdiplus::FlushIntentionSync);
+    return tile;
+  }
+
   Gdiplus::Font& font(REAL size, bool bold) {
     for (auto& entry : fonts_) {
       if (entry.size == size && entry.bold == bold) return *entry.font;
@@ -112,56 +247,133 @@ class TextPainter {
     std::unique_ptr<Gdiplus::Font> font;
   };
   Gdiplus::Graphics& graphics_;
+  TargetPixels target_;
   Gdiplus::FontFamily family_;
   Gdiplus::StringFormat format_;
   std::vector<CachedFont> fonts_;
 };
-
-void fillRect(Gdiplus::Graphics& g, std::uint32_t colour, REAL x, REAL y, REAL w, REAL h) {
-  Gdiplus::SolidBrush brush{Color(colour)};
-  g.FillRectangle(&brush, x, y, w, h);
-}
 
 void line(Gdiplus::Graphics& g, std::uint32_t colour, REAL x0, REAL y0, REAL x1, REAL y1) {
   Gdiplus::Pen pen(Color(colour), 1.0f);
   g.DrawLine(&pen, x0, y0, x1, y1);
 }
 
-// Draws the visible part of the image. From the display levels it takes the
-// smallest one that still has at least as many pixels as the zoom asks for, so the
-// filter never reduces by more than half; the source rectangle is mapped into that
-// level's pixels while the destination stays the same.
-void drawImage(Gdiplus::Graphics& g, const Session& s, const Pixels& image, ImageSource source) {
-  const double W = s.clientWidth;
-  const double H = s.clientHeight;
-  const double zoom = s.zoom;
-  const double x0 = std::max(0.0, -s.offsetX / zoom);
-  const double x1 = std::min(static_cast<double>(image.width), (W - 370 - s.offsetX) / zoom);
-  const double y0 = std::max(0.0, -s.offsetY / zoom);
-  const double y1 = std::min(static_cast<double>(image.height), (H - 257 - s.offsetY) / zoom);
-  if (!(x1 > x0) || !(y1 > y0)) return;
+// The visible part of the image in image pixels (fractional), or false when none
+// of it lies in the canvas.
+struct VisibleRegion {
+  double x0, y0, x1, y1;
+};
+bool visibleRegion(const Session& s, const Pixels& image, VisibleRegion& r) {
+  r.x0 = std::max(0.0, -s.offsetX / s.zoom);
+  r.x1 = std::min(static_cast<double>(image.width), (s.clientWidth - 370 - s.offsetX) / s.zoom);
+  r.y0 = std::max(0.0, -s.offsetY / s.zoom);
+  r.y1 = std::min(static_cast<double>(image.height), (s.clientHeight - 257 - s.offsetY) / s.zoom);
+  return r.x1 > r.x0 && r.y1 > r.y0;
+}
 
+// GDI+ drawing of the visible source rectangle of `bitmap`, whose pixels are
+// `levelScale` times the image's, into its place on the canvas.
+void drawWithGdiplus(Gdiplus::Graphics& g, const Session& s, const VisibleRegion& r, Gdiplus::Bitmap* bitmap,
+                     double levelScale) {
+  g.SetInterpolationMode(s.zoom >= 1.0 ? Gdiplus::InterpolationModeNearestNeighbor
+                                       : Gdiplus::InterpolationModeHighQualityBicubic);
+  g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  const RectF destination(static_cast<REAL>(20 + s.offsetX + r.x0 * s.zoom),
+                          static_cast<REAL>(178 + s.offsetY + r.y0 * s.zoom),
+                          static_cast<REAL>((r.x1 - r.x0) * s.zoom), static_cast<REAL>((r.y1 - r.y0) * s.zoom));
+  g.DrawImage(bitmap, destination, static_cast<REAL>(r.x0 * levelScale), static_cast<REAL>(r.y0 * levelScale),
+              static_cast<REAL>((r.x1 - r.x0) * levelScale), static_cast<REAL>((r.y1 - r.y0) * levelScale),
+              Gdiplus::UnitPixel);
+}
+
+// Draws the visible part of the image into the canvas. Reduced, it takes the
+// smallest display level that still has at least as many pixels as the zoom asks
+// for, so the filter never reduces by more than half; the level's pixels are
+// mapped onto the same screen place as the image's.
+void drawImage(Gdiplus::Graphics& g, const TargetPixels& target, const Session& s, const Pixels& image,
+               ImageSource source) {
+  VisibleRegion region{};
+  if (!visibleRegion(s, image, region)) return;
+
+  SourcePixels pixels{image.bgra.data(), image.width, image.height};
   Gdiplus::Bitmap* bitmap = drawingBitmap(image.bitmap);
-  double scaleX = 1.0;
-  double scaleY = 1.0;
-  if (source == ImageSource::DisplayLevels && zoom < 1.0) {
-    if (const DisplayLevel* level = displayLevelForZoom(image, zoom)) {
-      if (Gdiplus::Bitmap* levelBitmap = drawingBitmap(level->bitmap)) {
-        bitmap = levelBitmap;
-        scaleX = static_cast<double>(level->width) / image.width;
-        scaleY = static_cast<double>(level->height) / image.height;
-      }
+  // Level k (from 0) is the image halved k + 1 times, rounded up: its pixel j
+  // stands for image pixels j 2^(k+1) to (j + 1) 2^(k+1), and its last column or
+  // row may stand for fewer.
+  double levelScale = 1.0;
+  if (source != ImageSource::FullBitmap && s.zoom < 1.0) {
+    if (const DisplayLevel* level = displayLevelForZoom(image, s.zoom)) {
+      const auto index = static_cast<int>(level - image.displayLevels.data());
+      levelScale = std::ldexp(1.0, -(index + 1));
+      pixels = SourcePixels{level->bgra.data(), level->width, level->height, image.width * levelScale,
+                            image.height * levelScale};
+      bitmap = drawingBitmap(level->bitmap);
     }
   }
-  if (bitmap == nullptr) return;
+  const double levelZoom = s.zoom / levelScale;
+  // The direct filter is made for reductions down to half; a smaller zoom without
+  // a display level to start from goes through GDI+.
+  if (source == ImageSource::DisplayLevels && levelZoom >= 0.5 && pixels.bgra != nullptr) {
+    g.Flush(Gdiplus::FlushIntentionSync);
+    const PixelClip canvas{20, 178, s.clientWidth - 350, s.clientHeight - 79};
+    drawScaled(pixels, target, canvas, 20 + s.offsetX, 178 + s.offsetY, levelZoom, levelZoom,
+               s.zoom >= 1.0 ? ResampleFilter::Nearest : ResampleFilter::Bicubic);
+    return;
+  }
+  if (bitmap != nullptr) drawWithGdiplus(g, s, region, bitmap, levelScale);
+}
 
-  g.SetInterpolationMode(zoom >= 1.0 ? Gdiplus::InterpolationModeNearestNeighbor
-                                     : Gdiplus::InterpolationModeHighQualityBicubic);
-  g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-  const RectF destination(static_cast<REAL>(20 + s.offsetX + x0 * zoom), static_cast<REAL>(178 + s.offsetY + y0 * zoom),
-                          static_cast<REAL>((x1 - x0) * zoom), static_cast<REAL>((y1 - y0) * zoom));
-  g.DrawImage(bitmap, destination, static_cast<REAL>(x0 * scaleX), static_cast<REAL>(y0 * scaleY),
-              static_cast<REAL>((x1 - x0) * scaleX), static_cast<REAL>((y1 - y0) * scaleY), Gdiplus::UnitPixel);
+// A dashed rectangle: whole when it lies about the clip, otherwise only its edges'
+// parts near the clip, with the dash pattern carried on as around the whole
+// figure (a rectangle far larger than the canvas would cost GDI+ dearly).
+void dashedRectangle(Gdiplus::Graphics& g, Gdiplus::Pen& pen, const RectF& r, const RectF& clip) {
+  const REAL margin = 8;
+  const REAL left = clip.X - margin;
+  const REAL top = clip.Y - margin;
+  const REAL right = clip.X + clip.Width + margin;
+  const REAL bottom = clip.Y + clip.Height + margin;
+  if (r.X >= left && r.Y >= top && r.X + r.Width <= right && r.Y + r.Height <= bottom) {
+    g.DrawRectangle(&pen, r);
+    return;
+  }
+  const REAL width = pen.GetWidth();
+  struct Edge {
+    REAL x0, y0, x1, y1;
+  };
+  // Around the figure: top left to right, right downwards, bottom right to left,
+  // left upwards.
+  const Edge edges[4] = {{r.X, r.Y, r.X + r.Width, r.Y},
+                         {r.X + r.Width, r.Y, r.X + r.Width, r.Y + r.Height},
+                         {r.X + r.Width, r.Y + r.Height, r.X, r.Y + r.Height},
+                         {r.X, r.Y + r.Height, r.X, r.Y}};
+  REAL travelled = 0;
+  for (const Edge& e : edges) {
+    const REAL length = std::fabs(e.x1 - e.x0) + std::fabs(e.y1 - e.y0);
+    const bool horizontal = e.y0 == e.y1;
+    const REAL fixed = horizontal ? e.y0 : e.x0;
+    const REAL lo = horizontal ? left : top;
+    const REAL hi = horizontal ? right : bottom;
+    const bool fixedInside = horizontal ? (fixed >= top && fixed <= bottom) : (fixed >= left && fixed <= right);
+    const REAL a = horizontal ? e.x0 : e.y0;
+    const REAL b = horizontal ? e.x1 : e.y1;
+    const REAL direction = b >= a ? 1.0f : -1.0f;
+    // Distances along the edge where it enters and leaves [lo, hi].
+    REAL t0 = direction > 0 ? lo - a : a - hi;
+    REAL t1 = direction > 0 ? hi - a : a - lo;
+    t0 = std::max<REAL>(t0, 0);
+    t1 = std::min(t1, length);
+    if (fixedInside && t1 > t0) {
+      pen.SetDashOffset((travelled + t0) / width);
+      const REAL sa = a + direction * t0;
+      const REAL sb = a + direction * t1;
+      if (horizontal) {
+        g.DrawLine(&pen, sa, fixed, sb, fixed);
+      } else {
+        g.DrawLine(&pen, fixed, sa, fixed, sb);
+      }
+    }
+    travelled += length;
+  }
 }
 
 const Marker* selectedMarker(const Session& s) {
@@ -172,17 +384,33 @@ const Marker* selectedMarker(const Session& s) {
   return nullptr;
 }
 
-void paintScene(Gdiplus::Graphics& g, const Session& s, ImageSource source) {
-  const REAL W = static_cast<REAL>(s.clientWidth);
-  const REAL H = static_cast<REAL>(s.clientHeight);
-  TextPainter text(g);
+void paintScene(Gdiplus::Graphics& g, const TargetPixels& target, const Session& s, ImageSource source) {
+  const int Wi = s.clientWidth;
+  const int Hi = s.clientHeight;
+  const REAL W = static_cast<REAL>(Wi);
+  const REAL H = static_cast<REAL>(Hi);
   const Pixels* image = s.currentImage.get();
+  const std::int64_t count = static_cast<std::int64_t>(s.sheet.marks.size());
 
+  // Background, header band, canvas and list rows are whole-pixel opaque fills:
+  // written straight into the bitmap before GDI+ draws anything over them.
+  fillOpaque(target, palette::Background, 0, 0, Wi, Hi);
+  fillOpaque(target, palette::Panel, 0, 0, Wi, 68);
+  fillOpaque(target, palette::CanvasFill, 20, 178, Wi - 370, Hi - 257);
+  if (!s.guideVisible) {
+    for (int r = 0; r < 5 && s.listTop + r < count; ++r) {
+      const Marker& m = s.sheet.marks[static_cast<std::size_t>(s.listTop + r)];
+      fillOpaque(target, m.id == s.selectedId ? palette::SelectedRow : palette::Panel, Wi - 330, 239 + 37 * r, 310,
+                 33);
+    }
+  }
+
+  TextPainter text(g, target);
+  const PixelClip whole{0, 0, Wi, Hi};
+  const PixelClip inCanvas{20, 178, Wi - 350, Hi - 79};
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-  g.Clear(Color(palette::Background));
 
-  // Header band, rule, logo mark, title and tagline.
-  fillRect(g, palette::Panel, 0, 0, W, 68);
+  // Header rule, logo mark, title and tagline.
   line(g, palette::Highlight, 20, 67, W - 20, 67);
   line(g, palette::Highlight, 22, 18, 22, 50);
   line(g, palette::Highlight, 22, 18, 46, 18);
@@ -191,12 +419,11 @@ void paintScene(Gdiplus::Graphics& g, const Session& s, ImageSource source) {
     Gdiplus::SolidBrush dot{Color(palette::Accent)};
     g.FillEllipse(&dot, 37.0f, 27.0f, 9.0f, 9.0f);
   }
-  text.drawText(L"TESSARY", RectF(66, 12, 240, 30), 24, palette::Text, true);
-  text.drawText(wide(uiText(s.language, 0)), RectF(67, 43, W - 370, 20), 12, palette::TextMuted, false);
+  text.drawText(L"TESSARY", RectF(66, 12, 240, 30), 24, palette::Text, true, whole);
+  text.drawText(wide(uiText(s.language, 0)), RectF(67, 43, W - 370, 20), 12, palette::TextMuted, false, whole);
 
-  // Canvas.
+  // Canvas outline.
   const RectF canvas(20, 178, W - 370, H - 257);
-  fillRect(g, palette::CanvasFill, canvas.X, canvas.Y, canvas.Width, canvas.Height);
   {
     Gdiplus::Pen outline(Color(palette::Border), 1.0f);
     g.DrawRectangle(&outline, canvas);
@@ -206,75 +433,85 @@ void paintScene(Gdiplus::Graphics& g, const Session& s, ImageSource source) {
     const Gdiplus::GraphicsState saved = g.Save();
     g.SetClip(canvas);
     if (image != nullptr) {
-      drawImage(g, s, *image, source);
+      drawImage(g, target, s, *image, source);
       const CropRect& crop = s.cropRect;
       if (crop.width != 0 && crop.height != 0) {
         Gdiplus::Pen dashes(Color(palette::Accent), 2.0f);
         dashes.SetDashStyle(Gdiplus::DashStyleDash);
-        g.DrawRectangle(&dashes, RectF(static_cast<REAL>(20 + s.offsetX + crop.x * s.zoom),
-                                       static_cast<REAL>(178 + s.offsetY + crop.y * s.zoom),
-                                       static_cast<REAL>(crop.width * s.zoom), static_cast<REAL>(crop.height * s.zoom)));
+        dashedRectangle(g, dashes,
+                        RectF(static_cast<REAL>(20 + s.offsetX + crop.x * s.zoom),
+                              static_cast<REAL>(178 + s.offsetY + crop.y * s.zoom),
+                              static_cast<REAL>(crop.width * s.zoom), static_cast<REAL>(crop.height * s.zoom)),
+                        canvas);
       }
       Gdiplus::SolidBrush accent{Color(palette::Accent)};
       Gdiplus::SolidBrush highlight{Color(palette::Highlight)};
       Gdiplus::Pen ring(Color(palette::Background), 2.0f);
       for (const Marker& m : s.sheet.marks) {
         const Point p = imageToScreen(s, m.x, m.y);
+        // A marker wholly outside the canvas would be clipped away entirely.
+        if (!(p.x + 14 >= canvas.X && p.x - 14 <= canvas.X + canvas.Width && p.y + 14 >= canvas.Y &&
+              p.y - 14 <= canvas.Y + canvas.Height)) {
+          continue;
+        }
         const REAL sx = static_cast<REAL>(p.x);
         const REAL sy = static_cast<REAL>(p.y);
         g.FillEllipse(m.id == s.selectedId ? &accent : &highlight, sx - 13, sy - 13, 26.0f, 26.0f);
         g.DrawEllipse(&ring, sx - 13, sy - 13, 26.0f, 26.0f);
-        text.drawText(std::to_wstring(m.id), RectF(sx - 9, sy - 10, 22, 22), 12, palette::Background, true);
+        text.drawText(std::to_wstring(m.id), RectF(sx - 9, sy - 10, 22, 22), 12, palette::Background, true, inCanvas);
       }
     } else {
       text.drawText(wide(uiText(s.language, s.jobRunning ? 24 : 22)), RectF(50, 208, W - 430, 100), 20,
-                    palette::TextMuted, false);
+                    palette::TextMuted, false, inCanvas);
     }
     g.Restore(saved);
 
-    // Observation panel.
-    text.drawText(wide(uiText(s.language, 19)), RectF(W - 330, 179, 305, 29), 19, palette::Text, true);
+    // Observation panel (the row boxes are already filled).
+    text.drawText(wide(uiText(s.language, 19)), RectF(W - 330, 179, 305, 29), 19, palette::Text, true, whole);
     text.drawText(wide(markerCounterText(s.sheet.marks.size())), RectF(W - 330, 211, 300, 22), 12,
-                  palette::TextMuted, false);
-    const std::int64_t count = static_cast<std::int64_t>(s.sheet.marks.size());
+                  palette::TextMuted, false, whole);
     for (int r = 0; r < 5 && s.listTop + r < count; ++r) {
       const Marker& m = s.sheet.marks[static_cast<std::size_t>(s.listTop + r)];
-      const bool selected = m.id == s.selectedId;
-      fillRect(g, selected ? palette::SelectedRow : palette::Panel, W - 330, static_cast<REAL>(239 + 37 * r), 310, 33);
       text.drawText(wide(markerRowText(m)), RectF(W - 320, static_cast<REAL>(246 + 37 * r), 288, 24), 13,
-                    selected ? palette::Accent : palette::Text, false);
+                    m.id == s.selectedId ? palette::Accent : palette::Text, false, whole);
     }
     if (count == 0) {
-      text.drawText(wide(uiText(s.language, 22)), RectF(W - 330, 244, 290, 110), 14, palette::TextMuted, false);
+      text.drawText(wide(uiText(s.language, 22)), RectF(W - 330, 244, 290, 110), 14, palette::TextMuted, false, whole);
     }
-    text.drawText(wide(uiText(s.language, 20)), RectF(W - 330, 425, 305, 22), 13, palette::Highlight, true);
+    text.drawText(wide(uiText(s.language, 20)), RectF(W - 330, 425, 305, 22), 13, palette::Highlight, true, whole);
     if (const Marker* m = selectedMarker(s)) {
       text.drawText(wide(formatLocalTimestamp(m->createdUTC, true)), RectF(W - 330, H - 117, 308, 22), 11,
-                    palette::TextMuted, false);
+                    palette::TextMuted, false, whole);
     }
-    text.drawText(wide(uiText(s.language, 51)), RectF(W - 330, H - 91, 309, 25), 11, palette::TextMuted, false);
-    text.drawText(wide(infoLineText(s)), RectF(20, H - 68, W - 380, 24), 12, palette::TextMuted, false);
+    text.drawText(wide(uiText(s.language, 51)), RectF(W - 330, H - 91, 309, 25), 11, palette::TextMuted, false, whole);
+    text.drawText(wide(infoLineText(s)), RectF(20, H - 68, W - 380, 24), 12, palette::TextMuted, false, whole);
   }
 
   // Footer: rule, status line and clock.
   line(g, palette::Border, 20, H - 39, W - 20, H - 39);
   text.drawText(wide(s.statusText), RectF(20, H - 29, W - 290, 25), 12,
-                s.statusIsError ? palette::Accent : palette::Text, false);
+                s.statusIsError ? palette::Accent : palette::Text, false, whole);
   text.drawText(wide(formatLocalTimestamp(s.unixNow(), false) + u"  " + utcOffsetLabel()),
-                RectF(W - 260, H - 29, 240, 25), 12, palette::TextMuted, false);
+                RectF(W - 260, H - 29, 240, 25), 12, palette::TextMuted, false, whole);
+  g.Flush(Gdiplus::FlushIntentionSync);
 }
 
 }  // namespace
 
 void paintWindow(const Session& session, HDC dc, ImageSource source) {
   if (session.clientWidth <= 0 || session.clientHeight <= 0) return;
-  OffscreenBitmap offscreen(dc, session.clientWidth, session.clientHeight);
-  if (!offscreen.ok()) return;
+  OffscreenSurface& surface = offscreenSurface();
+  if (!surface.prepare(dc, session.clientWidth, session.clientHeight)) return;
+  const TargetPixels pixels = surface.pixels();
   {
-    Gdiplus::Graphics graphics(offscreen.bitmap());
-    paintScene(graphics, session, source);
+    // The 32-bit premultiplied ARGB bitmap of this paint, over the surface's bits.
+    Gdiplus::Bitmap bitmap(pixels.width, pixels.height, static_cast<INT>(pixels.stride), PixelFormat32bppPARGB,
+                           pixels.bgra);
+    if (bitmap.GetLastStatus() != Gdiplus::Ok) return;
+    Gdiplus::Graphics graphics(&bitmap);
+    paintScene(graphics, pixels, session, source);
   }
-  offscreen.copyTo(dc);
+  surface.copyTo(dc);
 }
 
 void drawOwnerButton(const Session& session, const DRAWITEMSTRUCT& item) {
@@ -285,7 +522,10 @@ void drawOwnerButton(const Session& session, const DRAWITEMSTRUCT& item) {
   const REAL bottom = static_cast<REAL>(item.rcItem.bottom);
 
   Gdiplus::Graphics g(item.hDC);
-  fillRect(g, active ? palette::Highlight : palette::Panel, 0, 0, right, bottom);
+  {
+    Gdiplus::SolidBrush face{Color(active ? palette::Highlight : palette::Panel)};
+    g.FillRectangle(&face, 0.0f, 0.0f, right, bottom);
+  }
   {
     Gdiplus::Pen outline(Color((item.itemState & ODS_FOCUS) ? palette::Accent : palette::Border), 1.0f);
     g.DrawRectangle(&outline, 0.0f, 0.0f, right - 1, bottom - 1);

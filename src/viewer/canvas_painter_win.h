@@ -25,9 +25,12 @@ inline constexpr std::uint32_t SelectedRow = 0xFF413A52;
 inline constexpr std::uint32_t TextDisabled = 0xFF6E758A;
 }  // namespace palette
 
-// How the image reaches the canvas. The display levels are the normal way; the
-// full-size bitmap alone is kept for comparison in the benchmark.
-enum class ImageSource { DisplayLevels, FullBitmap };
+// How the image reaches the canvas. `DisplayLevels` is the program's way: the
+// smallest display level that still has the pixels the zoom asks for, filtered
+// straight into the off-screen bitmap (bicubic when reduced, nearest neighbour at
+// 100 % and above). The other two draw with GDI+ DrawImage, from that level or
+// from the full-size bitmap; the benchmark compares them.
+enum class ImageSource { DisplayLevels, DisplayLevelsGdiplus, FullBitmap };
 
 // Paints the whole client area (clientWidth x clientHeight) into an off-screen
 // bitmap and copies it to `dc` at (0, 0) in one operation. GDI+ must be started.

@@ -67,7 +67,7 @@ class MemoryCanvas {
   void* bits_ = nullptr;
 };
 
-bool near(std::uint32_t rgb, std::uint32_t argb, int tolerance = 6) {
+bool closeTo(std::uint32_t rgb, std::uint32_t argb, int tolerance = 6) {
   for (int shift = 0; shift < 24; shift += 8) {
     const int a = static_cast<int>((rgb >> shift) & 0xFF);
     const int b = static_cast<int>((argb >> shift) & 0xFF);
@@ -77,7 +77,7 @@ bool near(std::uint32_t rgb, std::uint32_t argb, int tolerance = 6) {
 }
 
 std::function<bool(std::uint32_t)> nearTo(std::uint32_t argb, int tolerance = 6) {
-  return [=](std::uint32_t rgb) { return near(rgb, argb, tolerance); };
+  return [=](std::uint32_t rgb) { return closeTo(rgb, argb, tolerance); };
 }
 
 constexpr std::uint32_t rgbOf(std::uint32_t argb) { return argb & 0xFFFFFF; }
@@ -156,8 +156,8 @@ TEST_F(CanvasPainting, ImageMarkersAndCropAtTheirScreenPlaces) {
   // disc beside the number, the ring at radius 13, the number in the middle.
   EXPECT_EQ(canvas.rgb(140 + 8, 248 + 2), rgbOf(palette::Highlight));
   EXPECT_EQ(canvas.rgb(190 + 8, 288 + 2), rgbOf(palette::Accent));
-  EXPECT_TRUE(near(canvas.rgb(140, 248 - 13), palette::Background, 20));
-  EXPECT_TRUE(near(canvas.rgb(190 + 13, 288), palette::Background, 20));
+  EXPECT_TRUE(closeTo(canvas.rgb(140, 248 - 13), palette::Background, 20));
+  EXPECT_TRUE(closeTo(canvas.rgb(190 + 13, 288), palette::Background, 20));
   EXPECT_GT(canvas.count(140 - 6, 248 - 7, 12, 14, nearTo(palette::Background, 30)), 6);
 
   // The crop rectangle (160, 233)-(210, 303): dashes and gaps along its top edge
@@ -212,10 +212,10 @@ TEST_F(CanvasPainting, ReducedImageFromTheDisplayLevelsMatchesTheFullBitmap) {
   session.offsetX = 50;  // image spans screen x 70..270, y 208..308
   session.offsetY = 30;
   paint(ImageSource::DisplayLevels);
-  EXPECT_TRUE(near(canvas.rgb(100, 258), 0xFF0000u | (127u << 8), 12));
-  EXPECT_TRUE(near(canvas.rgb(240, 258), 0x0000FFu | (127u << 8), 12));
-  EXPECT_TRUE(near(canvas.rgb(165, 212), 0xFF0000u | (10u << 8), 12));
-  EXPECT_TRUE(near(canvas.rgb(175, 304), 0x0000FFu | (244u << 8), 12));
+  EXPECT_TRUE(closeTo(canvas.rgb(100, 258), 0xFF0000u | (127u << 8), 12));
+  EXPECT_TRUE(closeTo(canvas.rgb(240, 258), 0x0000FFu | (127u << 8), 12));
+  EXPECT_TRUE(closeTo(canvas.rgb(165, 212), 0xFF0000u | (10u << 8), 12));
+  EXPECT_TRUE(closeTo(canvas.rgb(175, 304), 0x0000FFu | (244u << 8), 12));
   std::vector<std::uint32_t> levels;
   for (int y = 208; y < 308; ++y)
     for (int x = 70; x < 270; ++x) levels.push_back(canvas.rgb(x, y));
@@ -227,7 +227,7 @@ TEST_F(CanvasPainting, ReducedImageFromTheDisplayLevelsMatchesTheFullBitmap) {
     for (int x = 70; x < 270; ++x, ++i) {
       // The red-blue edge (x 169, 170) may blend differently.
       if (x >= 168 && x <= 171) continue;
-      if (!near(levels[i], canvas.rgb(x, y), 16)) ++differing;
+      if (!closeTo(levels[i], canvas.rgb(x, y), 16)) ++differing;
     }
   }
   EXPECT_LT(differing, 200) << "of 20000 pixels";
