@@ -1,0 +1,132 @@
+#include "imaging/display_levels.h"
+
+#include <cstddef>
+
+namespace tessary {
+namespace {
+
+inline std::uint32_t halfUp(std::uint32_t v) { return v / 2 + (v & 1u); }
+
+// Mean of `n` pixels (1, 2 or 4) given by pointers, alpha-weighted colour.
+inline void meanOf(const std::uint8_t* const* p, std::uint32_t n, std::uint8_t* out) {
+  std::uint32_t alpha = 0;
+  for (std::uint32_t i = 0; i < n; ++i) alpha += p[i][3];
+  const std::uint32_t half = n / 2;
+  if (alpha == 255u * n || alpha == 0) {
+    // Opaque (the common case) or wholly transparent: plain means.
+    for (int c = 0; c < 3; ++c) {
+      std::uint32_t sum = 0;
+      for (std::uint32_t i = 0; i < n; ++i) sum += p[i][c];
+      out[c] = static_cast<std::uint8_t>((sum + half) / n);
+    }
+  } else {
+    for (int c = 0; c < 3; ++c) {
+      std::uint32_t sum = 0;
+      for (std::uint32_t i = 0; i < n; ++i) sum += static_cast<std::uint32_t>(p[i][c]) * p[i][3];
+      out[c] = static_cast<std::uint8_t>((sum + alpha / 2) / alpha);
+    }
+  }
+  out[3] = static_cast<std::uint8_t>((alpha + half) / n);
+}
+
+}  // namespace
+
+std::vector<LevelSize> displayLevelSizes(std::uint32_t width, std::uint32_t height, std::uint32_t minimumWidth,
+                                         std::uint32_t minimumHeight) {
+  std::vector<LevelSize> sizes;
+  LevelSize current{width, height};
+  while (current.width > 1 || current.height > 1) {
+    const LevelSize next{halfUp(current.width), halfUp(current.height)};
+    if (next.width < minimumWidth && next.height < minimumHeight) break;
+    sizes.push_back(next);
+    current = next;
+  }
+  return sizes;
+}
+
+void halvePixels(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out) {
+  const std::uint32_t outWidth = halfUp(width);
+  const std::uint32_t outHeight = halfUp(height);
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+  const std::uint32_t pairs = width / 2;  // whole 2-pixel column pairs
+  for (std::uint32_t y = 0; y < outHeight; ++y) {
+    const std::uint8_t* r0 = bgra + rowBytes * (2 * static_cast<std::size_t>(y));
+    const bool twoRows = 2 * y + 1 < height;
+    const std::uint8_t* r1 = twoRows ? r0 + rowBytes : r0;
+    std::uint8_t* o = out + static_cast<std::size_t>(y) * outWidth * 4;
+    if (twoRows) {
+      for (std::uint32_t x = 0; x < pairs; ++x, r0 += 8, r1 += 8, o += 4) {
+        if ((r0[3] & r0[7] & r1[3] & r1[7]) == 255) {
+          // Four opaque pixels: the plain mean, the bulk of every photograph.
+          o[0] = static_cast<std::uint8_t>((r0[0] + r0[4] + r1[0] + r1[4] + 2u) >> 2);
+          o[1] = static_cast<std::uint8_t>((r0[1] + r0[5] + r1[1] + r1[5] + 2u) >> 2);
+          o[2] = static_cast<std::uint8_t>((r0[2] + r0[6] + r1[2] + r1[6] + 2u) >> 2);
+          o[3] = 255;
+        } else {
+          const std::uint8_t* p[4] = {r0, r0 + 4, r1, r1 + 4};
+          meanOf(p, 4, o);
+        }
+      }
+      if (width & 1u) {
+        const std::uint8_t* p[2] = {r0, r1};
+        meanOf(p, 2, o);
+      }
+    } else {
+      for (std::uint32_t x = 0; x < pairs; ++x, r0 += 8, o += 4) {
+        const std::uint8_t* p[2] = {r0, r0 + 4};
+        meanOf(p, 2, o);
+      }
+      if (width & 1u) {
+        const std::uint8_t* p[1] = {r0};
+        meanOf(p, 1, o);
+      }
+    }
+  }
+}
+
+void buildDisplayLevels(Pixels& image, std::uint32_t minimumWidth, std::uint32_t minimumHeight) {
+  image.displayLevels.clear();
+  const std::vector<LevelSize> sizes = displayLevelSizes(image.width, image.height, minimumWidth, minimumHeight);
+  if (sizes.empty() || image.bgra.size() != static_cast<std::size_t>(image.width) * image.height * 4) return;
+  std::vector<DisplayLevel> levels;
+  levels.reserve(sizes.size());
+  const std::uint8_t* source = image.bgra.data();
+  std::uint32_t sourceWidth = image.width;
+  std::uint32_t sourceHeight = image.height;
+  for (const LevelSize& size : sizes) {
+    DisplayLevel level;
+    level.width = size.width;
+    level.height = size.height;
+    level.bgra.resize(static_cast<std::size_t>(size.width) * size.height * 4);
+    halvePixels(source, sourceWidth, sourceHeight, level.bgra.data());
+    levels.push_back(std::move(level));
+    // The buffer moved with the level; its address is unchanged.
+    source = levels.back().bgra.data();
+    sourceWidth = size.width;
+    sourceHeight = size.height;
+  }
+  image.displayLevels = std::move(levels);
+}
+
+int displayLevelIndexForZoom(std::uint32_t width, std::uint32_t height, const std::vector<LevelSize>& levels,
+                             double zoom) {
+  if (!(zoom > 0.0) || !(zoom < 1.0)) return -1;
+  const double neededWidth = static_cast<double>(width) * zoom;
+  const double neededHeight = static_cast<double>(height) * zoom;
+  int chosen = -1;
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    if (levels[i].width < neededWidth || levels[i].height < neededHeight) break;
+    chosen = static_cast<int>(i);
+  }
+  return chosen;
+}
+
+const DisplayLevel* displayLevelForZoom(const Pixels& image, double zoom) {
+  std::vector<LevelSize> sizes;
+  sizes.reserve(image.displayLevels.size());
+  for (const DisplayLevel& level : image.displayLevels) sizes.push_back({level.width, level.height});
+  const int index = displayLevelIndexForZoom(image.width, image.height, sizes, zoom);
+  return index < 0 ? nullptr : &image.displayLevels[static_cast<std::size_t>(index)];
+}
+
+}  // namespace tessary

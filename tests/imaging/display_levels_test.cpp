@@ -1,0 +1,236 @@
+// Reduced display copies of an image: their sizes, the box filter (odd edges,
+// alpha, rounding), the chain from level to level, and which level a zoom draws.
+#include "imaging/display_levels.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace tessary {
+namespace {
+
+using Bgra = std::array<std::uint8_t, 4>;
+
+Pixels makeImage(std::uint32_t width, std::uint32_t height, const std::function<Bgra(std::uint32_t, std::uint32_t)>& at) {
+  Pixels image;
+  image.width = width;
+  image.height = height;
+  image.bgra.resize(static_cast<std::size_t>(width) * height * 4);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const Bgra p = at(x, y);
+      for (int c = 0; c < 4; ++c) image.bgra[(static_cast<std::size_t>(y) * width + x) * 4 + c] = p[c];
+    }
+  }
+  image.sha256 = std::string(64, 'a');
+  return image;
+}
+
+Bgra pixelOf(const std::vector<std::uint8_t>& bgra, std::uint32_t width, std::uint32_t x, std::uint32_t y) {
+  const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
+  return {bgra[at], bgra[at + 1], bgra[at + 2], bgra[at + 3]};
+}
+
+// Halves a row of 1 to 4 pixels laid out as `width` x `height` and returns the one result pixel.
+Bgra halveOne(const std::vector<Bgra>& pixels, std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint8_t> in;
+  for (const Bgra& p : pixels) in.insert(in.end(), p.begin(), p.end());
+  std::vector<std::uint8_t> out(4);
+  halvePixels(in.data(), width, height, out.data());
+  return {out[0], out[1], out[2], out[3]};
+}
+
+struct SizeCase {
+  std::uint32_t width, height, minimumWidth, minimumHeight;
+  std::vector<LevelSize> expected;
+};
+
+TEST(DisplayLevelSizes, EachIsHalfTheLastRoundedUpUntilBothSidesFallBelowTheMinimum) {
+  const SizeCase cases[] = {
+      {14575, 8441, 64, 64,
+       {{7288, 4221}, {3644, 2111}, {1822, 1056}, {911, 528}, {456, 264}, {228, 132}, {114, 66}}},
+      // With a canvas-sized minimum the list ends at the last level larger than the canvas.
+      {14575, 8441, 1300, 850, {{7288, 4221}, {3644, 2111}, {1822, 1056}}},
+      {1000, 600, 64, 64, {{500, 300}, {250, 150}, {125, 75}}},
+      {5, 3, 1, 1, {{3, 2}, {2, 1}, {1, 1}}},
+      {2, 1, 1, 1, {{1, 1}}},
+      {1, 1, 1, 1, {}},
+      {1, 1, 0, 0, {}},
+      {100, 100, 64, 64, {}},
+      // A long strip keeps being reduced along its long side.
+      {20000, 3, 64, 64,
+       {{10000, 2}, {5000, 1}, {2500, 1}, {1250, 1}, {625, 1}, {313, 1}, {157, 1}, {79, 1}}},
+      {3, 20000, 64, 64,
+       {{2, 10000}, {1, 5000}, {1, 2500}, {1, 1250}, {1, 625}, {1, 313}, {1, 157}, {1, 79}}},
+  };
+  for (const SizeCase& c : cases) {
+    EXPECT_EQ(displayLevelSizes(c.width, c.height, c.minimumWidth, c.minimumHeight), c.expected)
+        << c.width << " x " << c.height << " down to " << c.minimumWidth << " x " << c.minimumHeight;
+  }
+  EXPECT_EQ(displayLevelSizes(14575, 8441), displayLevelSizes(14575, 8441, 64, 64));
+}
+
+TEST(DisplayLevelFilter, AveragesTwoByTwoBlocksAndTheOddLastColumnAndRow) {
+  // Blue rises by 10 a column and 40 a row, green falls alike, red is constant:
+  // each mean is exact, so every result is known.
+  const Pixels image = makeImage(3, 3, [](std::uint32_t x, std::uint32_t y) {
+    const auto b = static_cast<std::uint8_t>(10 * x + 40 * y);
+    return Bgra{b, static_cast<std::uint8_t>(200 - b), 7, 255};
+  });
+  std::vector<std::uint8_t> out(2 * 2 * 4);
+  halvePixels(image.bgra.data(), 3, 3, out.data());
+  EXPECT_EQ(pixelOf(out, 2, 0, 0), (Bgra{25, 175, 7, 255}));   // (0,0) (1,0) (0,1) (1,1)
+  EXPECT_EQ(pixelOf(out, 2, 1, 0), (Bgra{40, 160, 7, 255}));   // last column: (2,0) (2,1)
+  EXPECT_EQ(pixelOf(out, 2, 0, 1), (Bgra{85, 115, 7, 255}));   // last row: (0,2) (1,2)
+  EXPECT_EQ(pixelOf(out, 2, 1, 1), (Bgra{100, 100, 7, 255}));  // corner: (2,2) alone
+}
+
+TEST(DisplayLevelFilter, MeansRoundHalfUp) {
+  struct Case {
+    std::vector<std::uint8_t> values;  // one channel of 2 or 4 opaque pixels
+    std::uint8_t expected;
+  };
+  const Case cases[] = {
+      {{0, 1}, 1}, {{0, 0, 0, 1}, 0}, {{0, 0, 1, 1}, 1}, {{0, 0, 0, 2}, 1}, {{255, 255, 255, 254}, 255},
+      {{254, 255}, 255}, {{3, 4, 4, 4}, 4}, {{1, 1, 1, 2}, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<Bgra> pixels;
+    for (std::uint8_t v : c.values) pixels.push_back({v, v, v, 255});
+    const std::uint32_t width = 2;
+    const std::uint32_t height = static_cast<std::uint32_t>(c.values.size() / 2);
+    EXPECT_EQ(halveOne(pixels, width, height), (Bgra{c.expected, c.expected, c.expected, 255}))
+        << "from " << c.values.size() << " values starting " << int(c.values[0]);
+  }
+}
+
+TEST(DisplayLevelFilter, TransparentPixelsLendNoColour) {
+  // One opaque red pixel among transparent white ones stays red, a quarter covered.
+  const Bgra red{0, 0, 255, 255};
+  const Bgra clearWhite{255, 255, 255, 0};
+  EXPECT_EQ(halveOne({red, clearWhite, clearWhite, clearWhite}, 2, 2), (Bgra{0, 0, 255, 64}));
+  EXPECT_EQ(halveOne({clearWhite, red}, 2, 1), (Bgra{0, 0, 255, 128}));
+  // Colours are weighted by alpha: blue (200 * 255 + 100 * 128 + 191) / 383 = 167.
+  EXPECT_EQ(halveOne({{200, 0, 0, 255}, {100, 0, 0, 128}}, 2, 1), (Bgra{167, 0, 0, 192}));
+  // Wholly transparent blocks keep the plain mean of their colours.
+  EXPECT_EQ(halveOne({{10, 20, 30, 0}, {20, 40, 60, 0}, {30, 60, 90, 0}, {40, 80, 120, 0}}, 2, 2),
+            (Bgra{25, 50, 75, 0}));
+  // The odd last column and row weigh alpha the same way.
+  std::vector<std::uint8_t> in = {0, 0, 255, 255, 9, 9, 9, 9, 255, 255, 255, 0,  // row 0: red, grey, clear
+                                  0, 0, 255, 255, 9, 9, 9, 9, 0, 255, 0, 255};   // row 1: red, grey, green
+  std::vector<std::uint8_t> out(2 * 4);
+  halvePixels(in.data(), 3, 2, out.data());
+  EXPECT_EQ(pixelOf(out, 2, 1, 0), (Bgra{0, 255, 0, 128}));
+}
+
+TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
+  Pixels image = makeImage(13, 7, [](std::uint32_t x, std::uint32_t y) {
+    return Bgra{static_cast<std::uint8_t>(x * 19 + y * 7), static_cast<std::uint8_t>(x * y * 5),
+                static_cast<std::uint8_t>(250 - x * 3), static_cast<std::uint8_t>(x == 4 ? 0 : 255 - y * 20)};
+  });
+  const std::vector<std::uint8_t> original = image.bgra;
+  buildDisplayLevels(image, 1, 1);
+  ASSERT_EQ(image.displayLevels.size(), 4u);  // 7x4, 4x2, 2x1, 1x1
+  const std::uint8_t* source = image.bgra.data();
+  std::uint32_t width = image.width;
+  std::uint32_t height = image.height;
+  for (const DisplayLevel& level : image.displayLevels) {
+    EXPECT_EQ(level.width, (width + 1) / 2);
+    EXPECT_EQ(level.height, (height + 1) / 2);
+    ASSERT_EQ(level.bgra.size(), static_cast<std::size_t>(level.width) * level.height * 4);
+    std::vector<std::uint8_t> expected(level.bgra.size());
+    halvePixels(source, width, height, expected.data());
+    EXPECT_EQ(level.bgra, expected);
+    EXPECT_EQ(level.bitmap, nullptr);
+    source = level.bgra.data();
+    width = level.width;
+    height = level.height;
+  }
+  EXPECT_EQ(image.bgra, original);
+  EXPECT_EQ(image.sha256, std::string(64, 'a'));
+
+  // Building again replaces the levels; a larger minimum gives fewer.
+  buildDisplayLevels(image, 4, 4);
+  ASSERT_EQ(image.displayLevels.size(), 2u);  // 7x4, 4x2
+  EXPECT_EQ(image.displayLevels.back().width, 4u);
+
+  // An image too small for any level gets none.
+  Pixels small = makeImage(40, 30, [](std::uint32_t, std::uint32_t) { return Bgra{1, 2, 3, 255}; });
+  buildDisplayLevels(small);
+  EXPECT_TRUE(small.displayLevels.empty());
+}
+
+TEST(DisplayLevelChoice, TakesTheSmallestLevelStillAsLargeAsTheZoomAsks) {
+  const std::vector<LevelSize> levels = displayLevelSizes(14575, 8441);
+  ASSERT_EQ(levels.size(), 7u);
+  struct Case {
+    double zoom;
+    int expected;
+  };
+  const Case cases[] = {
+      {8.0, -1},
+      {1.0, -1},
+      {0.75, -1},
+      {0.5001, -1},          // 7288.2 columns asked for: more than the first level has
+      {0.5, 0},              // 7287.5 x 4220.5 fit into 7288 x 4221
+      {0.3, 0},
+      {0.25, 1},             // 3643.75 x 2110.25
+      {0.1, 2},              // 1457.5 x 844.1: 1822 x 1056 is the smallest that holds it
+      {0.0638, 2},           // fitted into a 930-pixel canvas: 911 columns would be too few
+      {718.0 / 14575.0, 3},  // fitted into a 1,120 x 780 window: 718 x 415.8
+      {0.03, 4},
+      {0.002, 6},            // the smallest zoom still draws from a level, 114 x 66
+      {0.0001, 6},
+      {0.0, -1},
+      {-0.5, -1},
+      {std::numeric_limits<double>::quiet_NaN(), -1},
+      {std::numeric_limits<double>::infinity(), -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(displayLevelIndexForZoom(14575, 8441, levels, c.zoom), c.expected) << "zoom " << c.zoom;
+  }
+  EXPECT_EQ(displayLevelIndexForZoom(14575, 8441, {}, 0.1), -1);
+}
+
+TEST(DisplayLevelChoice, NeverReducesAChosenSourceByMoreThanTwo) {
+  for (const auto& [width, height] : {std::pair<std::uint32_t, std::uint32_t>{14575, 8441}, {20000, 7}, {999, 1001}}) {
+    const std::vector<LevelSize> levels = displayLevelSizes(width, height);
+    for (double zoom = 0.002; zoom < 1.0; zoom *= 1.01) {
+      const int index = displayLevelIndexForZoom(width, height, levels, zoom);
+      const double neededWidth = width * zoom;
+      const double neededHeight = height * zoom;
+      if (index < 0) {
+        // The original is drawn: it is reduced by less than two.
+        ASSERT_TRUE(levels.empty() || levels[0].width < neededWidth || levels[0].height < neededHeight) << zoom;
+        continue;
+      }
+      const LevelSize chosen = levels[static_cast<std::size_t>(index)];
+      ASSERT_GE(chosen.width, neededWidth) << zoom;
+      ASSERT_GE(chosen.height, neededHeight) << zoom;
+      if (static_cast<std::size_t>(index) + 1 < levels.size()) {
+        const LevelSize next = levels[static_cast<std::size_t>(index) + 1];
+        ASSERT_TRUE(next.width < neededWidth || next.height < neededHeight) << zoom;
+      }
+    }
+  }
+}
+
+TEST(DisplayLevelChoice, PointsIntoTheImagesOwnLevels) {
+  Pixels image = makeImage(300, 200, [](std::uint32_t x, std::uint32_t) { return Bgra{static_cast<std::uint8_t>(x), 0, 0, 255}; });
+  EXPECT_EQ(displayLevelForZoom(image, 0.3), nullptr);  // no levels yet: the original
+  buildDisplayLevels(image);
+  ASSERT_EQ(image.displayLevels.size(), 2u);  // 150 x 100, 75 x 50
+  EXPECT_EQ(displayLevelForZoom(image, 0.2), &image.displayLevels[1]);  // 60 x 40 asked for
+  EXPECT_EQ(displayLevelForZoom(image, 0.3), &image.displayLevels[0]);  // 90 x 60: 75 x 50 is too small
+  EXPECT_EQ(displayLevelForZoom(image, 0.5), &image.displayLevels[0]);
+  EXPECT_EQ(displayLevelForZoom(image, 0.6), nullptr);
+  EXPECT_EQ(displayLevelForZoom(image, 1.0), nullptr);
+}
+
+}  // namespace
+}  // namespace tessary
