@@ -50,7 +50,8 @@ void out(const std::string& text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// Newlines and tabs inside texts are shown escaped so that one value stays on one line.
+// Line breaks and tabs inside texts are shown as \\r, \\n and \\t so that one value stays
+// on one line; everything else is written as it is.
 std::string oneLine(const std::string& text) {
   std::string result;
   for (const char c : text) {
@@ -60,8 +61,6 @@ std::string oneLine(const std::string& text) {
       result += "\\r";
     } else if (c == '\t') {
       result += "\\t";
-    } else if (c == '\\') {
-      result += "\\\\";
     } else {
       result += c;
     }

@@ -9,7 +9,6 @@
 
 DESK_PID=""
 CX=0 CY=0 CW=0 CH=0     # client origin on screen and client size
-SHOT_SEQ=0
 SCENARIO=""
 FAIL_REASONS=()
 
@@ -43,13 +42,16 @@ read_geometry() {
 
 desk_running() { [ -n "$DESK_PID" ] && kill -0 "$DESK_PID" 2>/dev/null; }
 
-# Waits for the desk process to end; prints its exit code. Fails after the timeout.
+# Waits for the desk process to end and sets DESK_RC to its exit code. Fails after
+# the timeout. Runs in the scenario's own shell (the desk is its child).
+DESK_RC=""
 wait_desk_exit() {
   local seconds=${1:-20} i
+  DESK_RC=""
   for ((i = 0; i < seconds * 10; i++)); do
     if ! desk_running; then
       wait "$DESK_PID" 2>/dev/null
-      echo $?
+      DESK_RC=$?
       DESK_PID=""
       return 0
     fi
@@ -62,7 +64,7 @@ wait_desk_exit() {
 stop_desk() {
   if desk_running; then
     click_control 121 >/dev/null 2>&1 || true
-    if ! wait_desk_exit 15 >/dev/null; then
+    if ! wait_desk_exit 15; then
       kill "$DESK_PID" 2>/dev/null || true
       wait "$DESK_PID" 2>/dev/null || true
     fi
@@ -115,11 +117,14 @@ fit_view() {
     printf "%.17g %.17g %.17g\n", z, (cw - 370 - w * z) * 0.5, (ch - 257 - h * z) * 0.5 }')
 }
 
-# image_to_screen IX IY: the nearest screen pixel of an image point.
+# image_to_screen IX IY: the screen pixel that shows an image point (the pixel whose
+# square contains it). A click on screen pixel (k, l) means the image point
+# screen_to_image k l.
 image_to_screen() {
   awk -v cx="$CX" -v cy="$CY" -v z="$ZOOM" -v ox="$OFFX" -v oy="$OFFY" -v ix="$1" -v iy="$2" 'BEGIN {
     sx = cx + 20 + ox + ix * z; sy = cy + 178 + oy + iy * z
-    printf "%d %d\n", (sx >= 0 ? int(sx + 0.5) : -int(-sx + 0.5)), (sy >= 0 ? int(sy + 0.5) : -int(-sy + 0.5)) }'
+    fx = int(sx); if (fx > sx) fx--; fy = int(sy); if (fy > sy) fy--
+    printf "%d %d\n", fx, fy }'
 }
 
 # screen_to_image SX SY: the image point the desk computes for a screen pixel.
@@ -134,9 +139,10 @@ client_to_screen() { echo "$((CX + $1)) $((CY + $2))"; }
 
 # shot NAME: saves a screenshot of the whole screen and prints its path.
 shot() {
-  SHOT_SEQ=$((SHOT_SEQ + 1))
-  local file
-  file=$(printf '%s/%s-%02d-%s.png' "$SHOTS" "$SCENARIO" "$SHOT_SEQ" "$1")
+  # Numbered by the scenario's screenshots so far (shot runs in a subshell).
+  local count file
+  count=$(find "$SHOTS" -maxdepth 1 -name "$SCENARIO-[0-9]*.png" | wc -l)
+  file=$(printf '%s/%s-%02d-%s.png' "$SHOTS" "$SCENARIO" $((count + 1)) "$1")
   /usr/bin/import -window root "$file" 2>>"$LOG"
   echo "$file"
 }
@@ -153,6 +159,27 @@ colour_count() {
   /usr/bin/convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -alpha off -fuzz "${7:-4%}" \
     -fill black +opaque "$6" -fill white -opaque "$6" -format '%[fx:int(mean*w*h+0.5)]' info: 2>>"$LOG"
 }
+
+# pixel_difference A B [CROP]: the number of differing pixels between two images
+# (or the same rectangle WxH+X+Y of both), colour channels only.
+pixel_difference() {
+  local a="$WORK/diff-a.png" b="$WORK/diff-b.png"
+  if [ -n "${3:-}" ]; then
+    /usr/bin/convert "$1" -crop "$3" +repage -alpha off "png24:$a" 2>>"$LOG"
+    /usr/bin/convert "$2" -crop "$3" +repage -alpha off "png24:$b" 2>>"$LOG"
+  else
+    /usr/bin/convert "$1" -alpha off "png24:$a" 2>>"$LOG"
+    /usr/bin/convert "$2" -alpha off "png24:$b" 2>>"$LOG"
+  fi
+  # compare prints the count on stderr and exits 1 when the images differ, 2 on error.
+  local count
+  count=$(/usr/bin/compare -metric AE "$a" "$b" null: 2>&1)
+  [[ "$count" =~ ^[0-9]+$ ]] || count="error: $count"
+  echo "$count"
+}
+
+# count_above VALUE N: VALUE is a whole number greater than N.
+count_above() { [[ "$1" =~ ^[0-9]+$ ]] && [ "$1" -gt "$2" ]; }
 
 # near "R G B" "R G B" TOL
 near() {
@@ -186,6 +213,20 @@ marker_pixels() { colour_count "$1" $(($2 - 11)) $(($3 - 11)) 23 23 "$4" 5%; }
 
 sheet_marks() { grep -c '"id":' "$1" 2>/dev/null || true; }
 
+# wait_glob PATTERN [SECONDS]: waits until a file matches; prints the first match.
+wait_glob() {
+  local seconds=${2:-10} i match
+  for ((i = 0; i < seconds * 10; i++)); do
+    match=$(compgen -G "$1" | head -1)
+    if [ -n "$match" ]; then
+      echo "$match"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
 wait_file() {
   local seconds=${2:-10} i
   for ((i = 0; i < seconds * 10; i++)); do
@@ -208,6 +249,9 @@ wait_marks() {
 # --- outcome ------------------------------------------------------------------------
 
 note_fail() { FAIL_REASONS+=("$*"); }
+
+# not COMMAND...: succeeds when the command fails.
+not() { ! "$@"; }
 
 # check DESCRIPTION COMMAND...: runs the command; a failure is noted with the description.
 check() {

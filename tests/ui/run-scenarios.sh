@@ -79,7 +79,6 @@ failed=0
 run_start=$(date +%s)
 for name in "${selected[@]}"; do
   SCENARIO="${name//_/-}"
-  SHOT_SEQ=0
   FAIL_REASONS=()
   fresh_data_folder
   t0=$(date +%s)
@@ -100,7 +99,8 @@ for name in "${selected[@]}"; do
     failed=$((failed + 1))
   fi
 done
-fresh_data_folder
+# TESSARY_UI_KEEP_DATA=1 leaves the last scenario's data folder for a look.
+[ "${TESSARY_UI_KEEP_DATA:-0}" = 1 ] || fresh_data_folder
 echo "Scenarios took $(( $(date +%s) - run_start )) s; screenshots in $SHOTS"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
