@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -126,6 +127,52 @@ TEST(DisplayLevelFilter, TransparentPixelsLendNoColour) {
   std::vector<std::uint8_t> out(2 * 4);
   halvePixels(in.data(), 3, 2, out.data());
   EXPECT_EQ(pixelOf(out, 2, 1, 0), (Bgra{0, 255, 0, 128}));
+}
+
+// The filter's definition, pixel by pixel: the mean of the block's pixels, colours
+// weighted by alpha (plain when the block is wholly transparent), rounded half up.
+Bgra referenceMean(const Pixels& image, std::uint32_t x, std::uint32_t y) {
+  std::uint32_t n = 0, alpha = 0, weighted[3] = {0, 0, 0}, plain[3] = {0, 0, 0};
+  for (std::uint32_t yy = 2 * y; yy < std::min(2 * y + 2, image.height); ++yy) {
+    for (std::uint32_t xx = 2 * x; xx < std::min(2 * x + 2, image.width); ++xx) {
+      const Bgra p = pixelOf(image.bgra, image.width, xx, yy);
+      ++n;
+      alpha += p[3];
+      for (int c = 0; c < 3; ++c) {
+        weighted[c] += p[c] * p[3];
+        plain[c] += p[c];
+      }
+    }
+  }
+  Bgra out{};
+  for (int c = 0; c < 3; ++c) {
+    out[c] = static_cast<std::uint8_t>(alpha == 0 ? (plain[c] + n / 2) / n : (weighted[c] + alpha / 2) / alpha);
+  }
+  out[3] = static_cast<std::uint8_t>((alpha + n / 2) / n);
+  return out;
+}
+
+TEST(DisplayLevelFilter, AgreesWithItsDefinitionOnOpaqueAndTranslucentRows) {
+  std::uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  for (const auto& [width, height] : {std::pair<std::uint32_t, std::uint32_t>{17, 11}, {16, 10}, {1, 9}, {9, 1}}) {
+    // Rows 4 and 5 carry some translucent and transparent pixels; the others are opaque.
+    const Pixels image = makeImage(width, height, [&](std::uint32_t x, std::uint32_t y) {
+      const std::uint8_t alpha = (y == 4 || y == 5) ? (x % 3 == 0 ? 0 : next()) : 255;
+      return Bgra{next(), next(), next(), alpha};
+    });
+    std::vector<std::uint8_t> out(static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2) * 4);
+    halvePixels(image.bgra.data(), width, height, out.data());
+    for (std::uint32_t y = 0; y < (height + 1) / 2; ++y) {
+      for (std::uint32_t x = 0; x < (width + 1) / 2; ++x) {
+        ASSERT_EQ(pixelOf(out, (width + 1) / 2, x, y), referenceMean(image, x, y))
+            << width << "x" << height << " at " << x << "," << y;
+      }
+    }
+  }
 }
 
 TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
