@@ -97,12 +97,13 @@ struct MemoryTarget {
   HGDIOBJ previous;
 };
 
+// Committed private memory of the process (Wine leaves PrivateUsage at 0 but
+// fills PagefileUsage, which Windows reports with the same value).
 std::size_t privateBytes() {
-  PROCESS_MEMORY_COUNTERS_EX counters{};
+  PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof(counters);
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                       sizeof(counters));
-  return counters.PrivateUsage;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.PagefileUsage;
 }
 
 }  // namespace

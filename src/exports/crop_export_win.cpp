@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "app/status_and_controls.h"
@@ -98,11 +99,10 @@ void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesys
   }
   HGLOBAL memory = nullptr;
   check(GetHGlobalFromStream(stream.get(), &memory));
-  std::string bytes;
-  {
-    GlobalLockGuard lock(memory);
-    bytes.assign(lock.data(), static_cast<std::size_t>(status.cbSize.QuadPart));
-  }
+  // The file is written straight from the stream's memory: a copy would add the
+  // size of the PNG (up to 256 MiB) to the export's peak for nothing.
+  GlobalLockGuard lock(memory);
+  const std::string_view bytes(lock.data(), static_cast<std::size_t>(status.cbSize.QuadPart));
   if (!writeFileAtomically(path, bytes, false)) {
     throw std::runtime_error("Export write failed");
   }
