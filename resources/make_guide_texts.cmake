@@ -29,6 +29,22 @@ endfunction()
 plate_field(kPlateTitle plate_title)
 plate_field(kPlateDescription plate_description)
 plate_field(kPlateCredit plate_credit)
+# A credit may end in the image's source-page address: "NASA, ...; https://...".
+set(plate_source "")
+if(plate_credit MATCHES "^(.*[^ ]) *; *(https?://[^ ]+)$")
+  set(plate_credit "${CMAKE_MATCH_1}")
+  set(plate_source "Source page: ${CMAKE_MATCH_2}\n")
+endif()
+file(STRINGS "${PLATE_IDENTITY}" synthetic_line REGEX "kPlateIsSynthetic *= *(true|false)")
+if(NOT synthetic_line MATCHES "= *(true|false)")
+  message(FATAL_ERROR "make_guide_texts: kPlateIsSynthetic not found in ${PLATE_IDENTITY}")
+endif()
+if(CMAKE_MATCH_1 STREQUAL "true")
+  # Said plainly, so that nobody mistakes the generated field for an observation.
+  set(plate_note "There is no source page for it: the build of this program generates it.\n")
+else()
+  set(plate_note "")
+endif()
 
 # The JSON library's notice, from the banner of its installed header.
 file(STRINGS "${JSON_HEADER}" banner LIMIT_COUNT 12)
@@ -86,21 +102,19 @@ if(NOT licence MATCHES "^Permission is hereby granted" OR NOT licence MATCHES "S
   message(FATAL_ERROR "make_guide_texts: unexpected licence text in ${JSON_COPYRIGHT}")
 endif()
 
-set(licence_text "MIT License\n\nCopyright (c) ${main_copyright}\n\n${licence}\n")
+# Neither text ends in a line break: the guide puts its own between the parts.
+set(licence_text "MIT License\n\nCopyright (c) ${main_copyright}\n\n${licence}")
 
 set(credits_text "CREDITS AND NOTICES
 
 Built-in plate: ${plate_title}
 ${plate_description}
 Credit: ${plate_credit}
-The plate is not a telescope observation: it is a synthetic sky field that the build of this program \
-generates, so there is no source page for it.
-
+${plate_source}${plate_note}
 ${json_name}, version ${json_version}
 ${json_url}
 ${json_licence} License, Copyright (c) ${json_copyright}
-The library's licence text follows.
-")
+The library's licence text follows.")
 
 foreach(pair "OUT_CREDITS;credits_text" "OUT_LICENCE;licence_text")
   list(GET pair 0 path_var)

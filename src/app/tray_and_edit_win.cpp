@@ -21,6 +21,7 @@ namespace {
 
 // The icon's record lives for the whole run so that the same record removes it.
 NOTIFYICONDATAW trayRecord{};
+static_assert(sizeof(NOTIFYICONDATAW) == 976, "the full record of Windows Vista and later");
 
 constexpr wchar_t kTrayTip[] = L"Tessary";
 constexpr int kMenuOffset = 12;  // keyboard-opened context menu: from the box's top-left corner
