@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/session_state.h"
@@ -257,6 +258,51 @@ TEST_F(CanvasPainting, PannedOutImageStillPlacesMarkersAndCropClipped) {
   // inside, and the outline is intact.
   EXPECT_EQ(canvas.rgb(20, 288), rgbOf(palette::Border));
   EXPECT_EQ(canvas.count(21, 270, 10, 40, nearTo(palette::Highlight, 20)), 0);
+}
+
+// The pixels of a rectangle of the canvas, row by row.
+std::vector<std::uint32_t> grab(const MemoryCanvas& canvas, int x, int y, int w, int h) {
+  std::vector<std::uint32_t> pixels;
+  for (int yy = y; yy < y + h; ++yy)
+    for (int xx = x; xx < x + w; ++xx) pixels.push_back(canvas.rgb(xx, yy));
+  return pixels;
+}
+
+TEST_F(CanvasPainting, TextsFollowTheStateFromPaintToPaint) {
+  // Texts are kept as pixels between paints; each paint must still show the
+  // current ones.
+  session.statusText = u"First message";
+  paint();
+  const auto first = grab(canvas, 20, 850 - 29, 400, 25);
+  const auto emptyCanvasIdle = grab(canvas, 50, 208, 500, 30);
+  session.statusText = u"Second, rather different message";
+  session.jobRunning = true;
+  paint();
+  EXPECT_NE(grab(canvas, 20, 850 - 29, 400, 25), first);
+  EXPECT_NE(grab(canvas, 50, 208, 500, 30), emptyCanvasIdle);  // string 24 instead of 22
+  session.statusText = u"First message";
+  session.jobRunning = false;
+  paint();
+  EXPECT_EQ(grab(canvas, 20, 850 - 29, 400, 25), first);
+  EXPECT_EQ(grab(canvas, 50, 208, 500, 30), emptyCanvasIdle);
+}
+
+TEST_F(CanvasPainting, ResizedClientIsPaintedWhole) {
+  paint();
+  session.clientWidth = 800;
+  session.clientHeight = 600;
+  paint();
+  EXPECT_EQ(canvas.rgb(790, 5), rgbOf(palette::Panel));
+  EXPECT_EQ(canvas.rgb(780, 67), rgbOf(palette::Highlight));
+  EXPECT_EQ(canvas.rgb(20, 300), rgbOf(palette::Border));
+  EXPECT_EQ(canvas.rgb(800 - 350, 300), rgbOf(palette::Border));  // canvas right edge
+  EXPECT_EQ(canvas.rgb(300, 500), rgbOf(palette::CanvasFill));
+  EXPECT_EQ(canvas.rgb(400, 600 - 39), rgbOf(palette::Border));  // footer rule
+  session.clientWidth = 1300;
+  session.clientHeight = 850;
+  paint();
+  EXPECT_EQ(canvas.rgb(1250, 5), rgbOf(palette::Panel));
+  EXPECT_EQ(canvas.rgb(800, 600), rgbOf(palette::CanvasFill));
 }
 
 class OwnerButton : public ::testing::Test {
