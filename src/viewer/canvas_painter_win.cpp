@@ -409,6 +409,8 @@ void paintScene(Gdiplus::Graphics& g, const TargetPixels& target, const Session&
   const PixelClip whole{0, 0, Wi, Hi};
   const PixelClip inCanvas{20, 178, Wi - 350, Hi - 79};
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  // The same grey-scale text smoothing as the cached texts have.
+  g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
 
   // Header rule, logo mark, title and tagline.
   line(g, palette::Highlight, 20, 67, W - 20, 67);
