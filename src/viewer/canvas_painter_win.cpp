@@ -460,7 +460,10 @@ void paintScene(Gdiplus::Graphics& g, const TargetPixels& target, const Session&
         const REAL sy = static_cast<REAL>(p.y);
         g.FillEllipse(m.id == s.selectedId ? &accent : &highlight, sx - 13, sy - 13, 26.0f, 26.0f);
         g.DrawEllipse(&ring, sx - 13, sy - 13, 26.0f, 26.0f);
-        text.drawText(std::to_wstring(m.id), RectF(sx - 9, sy - 10, 22, 22), 12, palette::Background, true, inCanvas);
+        // The number's box is put on whole pixels (at most half a pixel off) so that
+        // it comes from the text cache like every other text.
+        text.drawText(std::to_wstring(m.id), RectF(std::round(sx) - 9, std::round(sy) - 10, 22, 22), 12,
+                      palette::Background, true, inCanvas);
       }
     } else {
       text.drawText(wide(uiText(s.language, s.jobRunning ? 24 : 22)), RectF(50, 208, W - 430, 100), 20,
