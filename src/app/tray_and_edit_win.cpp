@@ -194,7 +194,14 @@ void addTrayIcon(Session& session) {
   trayRecord.uCallbackMessage = WM_TRAY_NOTIFY;
   trayRecord.hIcon = static_cast<HICON>(session.appIcon);
   wcsncpy_s(trayRecord.szTip, std::size(trayRecord.szTip), kTrayTip, _TRUNCATE);
-  session.trayIconAdded = Shell_NotifyIconW(NIM_ADD, &trayRecord) != FALSE;
+  bool present = Shell_NotifyIconW(NIM_ADD, &trayRecord) != FALSE;
+  if (!present) {
+    // "TaskbarCreated" also arrives while our icon still exists (the shell sends it
+    // on more than a restart); adding then fails only because the icon is there.
+    // Updating it tells the two cases apart, so hiding keeps working.
+    present = Shell_NotifyIconW(NIM_MODIFY, &trayRecord) != FALSE;
+  }
+  session.trayIconAdded = present;
 }
 
 void removeTrayIcon(Session& session) {

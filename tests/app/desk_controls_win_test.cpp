@@ -169,6 +169,28 @@ TEST_F(DeskControls, EscapePeelsGuideThenModeThenHidesAndTheIconRestores) {
   EXPECT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
   // The image released by hiding is decoded again.
   EXPECT_TRUE(waitUntilReady(window));
+
+  // Alt+F4 is a close request: it hides the window too.
+  PostMessageW(window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(0x20000001));
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(desk->running());
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONUP);
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
+}
+
+TEST_F(DeskControls, TaskbarRestartKeepsTheIconSoCloseStillHides) {
+  // The shell's broadcast after a taskbar restart; the program adds its icon again
+  // (or finds it still there) and hiding keeps working.
+  const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+  ASSERT_NE(taskbarCreated, 0u);
+  PostMessageW(window, taskbarCreated, 0, 0);
+  settle(window);
+  clickButton(window, ID_CLOSE);
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, std::chrono::seconds(5)))
+      << "Close minimised or kept the window instead of hiding it to the icon";
+  EXPECT_FALSE(IsIconic(window));
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONUP);
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
 }
 
 TEST_F(DeskControls, TabMovesThroughVisibleEnabledControlsInCreationOrder) {

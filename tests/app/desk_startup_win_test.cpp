@@ -167,6 +167,20 @@ TEST_F(DeskStartup, TheLastLanguageSwitchWins) {
   }
 }
 
+TEST_F(DeskStartup, OpensNormallyWhenLaunchedMinimisedOrMaximised) {
+  for (int show : {SW_SHOWMINIMIZED, SW_SHOWMINNOACTIVE, SW_SHOWMAXIMIZED}) {
+    DeskProcess desk(L"--ui-test", show);
+    HWND window = desk.waitForWindow();
+    ASSERT_NE(window, nullptr) << "show command " << show;
+    settle(window);
+    EXPECT_TRUE(IsWindowVisible(window)) << "show command " << show;
+    EXPECT_FALSE(IsIconic(window)) << "show command " << show;
+    EXPECT_FALSE(IsZoomed(window)) << "show command " << show;
+    clickButton(window, ID_QUIT);
+    EXPECT_EQ(desk.waitForExit().value_or(999), 0u) << "show command " << show;
+  }
+}
+
 TEST_F(DeskStartup, SecondInstanceHandsOverToTheHiddenFirstAndExitsWithoutWindow) {
   DeskProcess first(L"--ui-test");
   HWND window = first.waitForWindow();

@@ -127,11 +127,17 @@ inline std::vector<DeskWindow> deskWindows() {
 // ends is ended here (it is this test's own child).
 class DeskProcess {
  public:
-  explicit DeskProcess(const std::wstring& arguments) {
+  // `showCommand` other than -1 is handed over as the start-up show command, as a
+  // shortcut set to "minimised" or "maximised" does.
+  explicit DeskProcess(const std::wstring& arguments, int showCommand = -1) {
     const std::filesystem::path exe = tessaryExe();
     std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    if (showCommand >= 0) {
+      startup.dwFlags = STARTF_USESHOWWINDOW;
+      startup.wShowWindow = static_cast<WORD>(showCommand);
+    }
     started_ = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &process_) != FALSE;
   }
