@@ -92,7 +92,20 @@ control_centre() {
   awk '{printf "%d %d\n", ($6 + $8) / 2, ($7 + $9) / 2}' <<<"$line"
 }
 
-click_at() { xdotool mousemove --sync "$1" "$2" click 1; }
+# move_to X Y: moves the pointer and waits until it is there. (xdotool's --sync waits
+# for a motion that never comes when the pointer is already at the spot.)
+move_to() {
+  local here
+  here=$(xdotool getmouselocation 2>/dev/null | sed -E 's/^x:([0-9-]+) y:([0-9-]+).*/\1 \2/')
+  if [ "$here" != "$1 $2" ]; then
+    xdotool mousemove --sync "$1" "$2"
+  fi
+}
+
+click_at() {
+  move_to "$1" "$2"
+  xdotool click 1
+}
 
 click_control() {
   local xy

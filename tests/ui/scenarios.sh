@@ -42,7 +42,7 @@ open_path() {
 # Waits for a load or export started from the desk: the tool row goes disabled and
 # comes back enabled.
 wait_job_done() {
-  drv wait-enabled 105 0 3000 >/dev/null || true
+  drv wait-enabled 105 0 1500 >/dev/null || true
   wait_ready "${1:-60000}"
 }
 
@@ -286,8 +286,11 @@ scenario_crop_and_notes() {
   local x0 y0 x1 y1
   read -r x0 y0 < <(image_to_screen 30.2 20.7)
   read -r x1 y1 < <(image_to_screen 97.6 71.1)
-  xdotool mousemove --sync "$x0" "$y0" mousedown 1 mousemove --sync $(((x0 + x1) / 2)) $(((y0 + y1) / 2)) \
-    mousemove --sync "$x1" "$y1" mouseup 1
+  move_to "$x0" "$y0"
+  xdotool mousedown 1
+  move_to $(((x0 + x1) / 2)) $(((y0 + y1) / 2))
+  move_to "$x1" "$y1"
+  xdotool mouseup 1
   sleep 0.3
   shot crop-selected >/dev/null
   # The crop the desk forms from those two screen points: floor of the smaller,
