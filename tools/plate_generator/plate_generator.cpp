@@ -2,7 +2,7 @@
 // non-interlaced PNG. The same generator and zlib always give the same bytes (own
 // random numbers, no clock, a fixed band partition whatever the thread count).
 //
-//   plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--quiet]
+//   plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S] [--quiet]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +25,7 @@ bool parseCount(const char* text, unsigned long max, unsigned long& value) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--quiet]\n");
+  std::fprintf(stderr, "usage: plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S] [--quiet]\n");
   return 2;
 }
 
@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--threads" && parseCount(argv[i + 1], 256, v)) {
       threads = static_cast<unsigned>(v);
       ++i;
+    } else if (arg == "--seed") {
+      char* end = nullptr;
+      sky.seed = std::strtoull(argv[++i], &end, 0);
+      if (end == argv[i] || *end != '\0') return usage();
     } else if (arg == "--out") {
       out = argv[++i];
     } else {

@@ -153,7 +153,8 @@ void SkyField::buildNebula() {
       qyg.v[k] = qy;
       rxg.v[k] = rx;
       ryg.v[k] = ry;
-      surfaceg.v[k] = 0.64f + 0.08f * gradientNoise(rx * 1.3f, 0.37f, seed + kSurface) +
+      // The wall climbs gently from left to right.
+      surfaceg.v[k] = 0.66f - 0.09f * (rx / aspect - 0.5f) + 0.11f * gradientNoise(rx * 1.3f, 0.37f, seed + kSurface) +
                       0.035f * fbm(rx * 4.5f, ry * 4.5f, 4, seed + kSurfaceDetail);
       tintg.v[k] = 0.5f + 0.5f * fbm(px * 1.2f, py * 1.2f, 3, seed + kTint);
     }
@@ -334,7 +335,7 @@ void SkyField::nebulaRow(std::uint32_t y, float* lin) const {
     const float rho = std::max(0.0f, v[kDensity]);
     // Thin lanes dim the gas only where there is some dust to thicken; deep inside
     // the wall the gas is gone anyway and the texture would only add speckle.
-    const float gasFactor = std::exp(-2.2f * std::min(rho, 0.3f) * delta) *
+    const float gasFactor = std::exp(-2.2f * std::min(rho, 0.15f) * delta) *
                             std::max(0.0f, 1.0f + amount * (0.35f * (crest - 0.3f) + 0.1f * mottle));
     const float lit = std::clamp(v[kLitDust], 0.0f, 1.0f);
     const float dustDelta = (0.2f + 0.8f * lit) * 2.2f * (crest - 0.3f);
