@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +68,67 @@ TEST_F(DeskControls, PathBoxDropsTabEnterAndRefusedCharactersAndSilentBackspace)
   selectRange(path, 4, 4);
   typeCharacters(path, L"\b");
   EXPECT_EQ(settledText(path), L"abc");
+}
+
+// A 2 x 2 24-bit BMP, rows bottom-up, each padded to four bytes.
+std::string tinyBmp() {
+  std::string bmp = {'B', 'M'};
+  const auto put32 = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  const auto put16 = [&](std::uint16_t v) {
+    bmp.push_back(static_cast<char>(v));
+    bmp.push_back(static_cast<char>(v >> 8));
+  };
+  put32(54 + 16);  // file size
+  put32(0);
+  put32(54);  // pixel offset
+  put32(40);  // header size
+  put32(2);
+  put32(2);
+  put16(1);
+  put16(24);
+  put32(0);  // no compression
+  put32(16);
+  put32(2835);
+  put32(2835);
+  put32(0);
+  put32(0);
+  for (int row = 0; row < 2; ++row) bmp += std::string("\x10\x20\x30\x40\x50\x60\0\0", 8);
+  return bmp;
+}
+
+TEST_F(DeskControls, EnterInThePathBoxOpensTheTypedPath) {
+  ASSERT_TRUE(waitUntilReady(window));
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::filesystem::path folder = std::filesystem::path(temp) / "tessary-window-test";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path image = folder / "tiny.bmp";
+  {
+    std::ofstream out(image, std::ios::binary | std::ios::trunc);
+    out << tinyBmp();
+  }
+  HWND path = control(ID_PATH_EDIT);
+  // Pasted paths often come quoted; one enclosing pair is removed.
+  setText(path, L"\"" + image.wstring() + L"\"");
+  // A click puts the focus into the box, where a user's Enter then goes; the
+  // program's message loop sees the key first.
+  PostMessageW(path, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(path, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  ASSERT_TRUE(waitFor([&] { return focusedWindow(window) == path; }, std::chrono::seconds(5)));
+  pressKey(path, VK_RETURN);
+  // The load shows the loaded path, without the quotes, and the image is ready.
+  std::wstring shown;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        shown = windowText(path);
+        return shown == image.wstring();
+      },
+      std::chrono::seconds(30)))
+      << "path box holds: " << std::string(shown.begin(), shown.end());
+  EXPECT_TRUE(waitUntilReady(window));
+  removeTree(folder);
 }
 
 TEST_F(DeskControls, PasteIsRefusedWholeForRefusedTextOrOverTheLimit) {
