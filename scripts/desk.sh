@@ -14,16 +14,19 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TESSARY_ROOT"
 
-"$TESSARY_ROOT/scripts/install-deps.sh"
-
-echo "== Building Tessary.exe (build/win)"
-cmake -S . -B "$TESSARY_BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$TESSARY_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$TESSARY_BUILD/win" -j "$(nproc)" --target Tessary desk_driver
 exe="$TESSARY_BUILD/win/bin/Tessary.exe"
 driver="$TESSARY_BUILD/win/tests/desk_driver.exe"
 
-"$TESSARY_ROOT/scripts/wine-prefix.sh"
+if [ -z "${TESSARY_DESK_HEADLESS_RUN:-}" ]; then
+  "$TESSARY_ROOT/scripts/install-deps.sh"
+
+  echo "== Building Tessary.exe (build/win)"
+  cmake -S . -B "$TESSARY_BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TESSARY_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$TESSARY_BUILD/win" -j "$(nproc)" --target Tessary desk_driver
+
+  "$TESSARY_ROOT/scripts/wine-prefix.sh"
+fi
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   echo "== Starting the desk on display $DISPLAY (Quit Tessary ends it; Close hides it to the notification area)"
@@ -36,6 +39,20 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 # No display: a virtual one, a screenshot, and the desk kept running until Ctrl+C.
+# Ctrl+C reaches every process of the terminal's foreground group, and both Xvfb
+# and Wine end at once on it. So the virtual display and the desk run in a session
+# of their own (this script again, after the build); this process only passes
+# Ctrl+C on, and the inner one quits the desk through its Quit button (which saves
+# the notes) before it stops the display.
+if [ -z "${TESSARY_DESK_HEADLESS_RUN:-}" ]; then
+  TESSARY_DESK_HEADLESS_RUN=1 setsid bash "$TESSARY_ROOT/scripts/desk.sh" "$@" &
+  inner=$!
+  trap 'kill -TERM "$inner" 2>/dev/null || true' INT TERM
+  set +e
+  while kill -0 "$inner" 2>/dev/null; do wait "$inner"; done
+  exit 0
+fi
+
 source "$TESSARY_ROOT/scripts/display.sh"
 start_display
 desk_pid=""
@@ -55,7 +72,8 @@ finish() {
     fi
     for _ in $(seq 1 100); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.1; done
     if kill -0 "$desk_pid" 2>/dev/null; then kill "$desk_pid" 2>/dev/null || true; fi
-    wait "$desk_pid" 2>/dev/null || true
+    wait "$desk_pid" 2>/dev/null
+    echo "The desk ended with exit code $?"
   fi
   if [ -n "$vnc_pid" ]; then kill "$vnc_pid" 2>/dev/null || true; wait "$vnc_pid" 2>/dev/null || true; fi
   stop_display

@@ -425,7 +425,9 @@ scenario_tray_and_quit() {
 # When the sheet cannot be saved the error shows and Quit keeps the desk running.
 scenario_save_failure() {
   start_with_plate --ui-test || return 1
-  # The sheet's temporary file is blocked by a folder of that name, so every save fails.
+  # The sheet's temporary file is blocked by a folder of that name, so every save
+  # fails. (A read-only observations folder would not do: Wine maps it to Unix modes,
+  # which do not stop root, and the scenarios often run as root.)
   mkdir -p "$SHEET.tmp"
   add_marker_at $((PLATE_W / 4)) $((PLATE_H / 2))
   sleep 0.8
