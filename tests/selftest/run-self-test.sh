@@ -15,6 +15,12 @@ fi
 exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 report="$(dirname "$exe")/self-test-results.txt"
 [ -f "$WINEPREFIX/.tessary-ready" ] || "$TESSARY_ROOT/scripts/wine-prefix.sh"
+# The self-test opens no window, but the first Wine process of a session fixes the
+# session's display for every later one (a session begun without a display shows
+# later windows nowhere). So run it with a display too, a virtual one if need be.
+source "$TESSARY_ROOT/scripts/display.sh"
+start_display || exit 2
+trap stop_display EXIT
 
 users="$WINEPREFIX/drive_c/users"
 problems=()

@@ -15,6 +15,7 @@
 //   desk_driver wait-text <id> <ms> <text>  waits until a control's text equals the UTF-8 text
 //   desk_driver local-appdata               the local application-data folder
 //   desk_driver pid                         process id of the desk
+//   desk_driver windows                     class, title and visibility of every top-level window
 // Output is UTF-8 with LF line ends. Exit code 0 on success, 1 when the condition
 // was not met, 2 for a usage error.
 #include <windows.h>
@@ -129,7 +130,7 @@ bool waitFor(DWORD milliseconds, Condition condition) {
 int usage() {
   out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
       "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
-      "local-appdata | pid\n");
+      "local-appdata | pid | windows\n");
   return 2;
 }
 
@@ -241,6 +242,20 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(folder, &CoTaskMemFree);
     out(toUtf8(folder) + "\n");
+    return 0;
+  }
+  if (command == L"windows") {
+    EnumWindows(
+        [](HWND window, LPARAM) -> BOOL {
+          wchar_t className[256] = L"";
+          GetClassNameW(window, className, 256);
+          DWORD process = 0;
+          GetWindowThreadProcessId(window, &process);
+          out(toUtf8(className) + " process " + std::to_string(process) + " visible " +
+              std::to_string(IsWindowVisible(window) ? 1 : 0) + " title " + oneLine(toUtf8(windowText(window))) + "\n");
+          return TRUE;
+        },
+        0);
     return 0;
   }
   if (command == L"pid") {

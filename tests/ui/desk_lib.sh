@@ -28,7 +28,8 @@ start_desk() {
   wine "$EXE" "$@" >>"$LOG" 2>&1 &
   DESK_PID=$!
   if ! drv wait-window 30000 shown >/dev/null; then
-    note_fail "the desk window did not appear"
+    note_fail "the desk window did not appear (a Wine session of this prefix begun without a display would" \
+      "hide it: end it with wineserver -k)"
     return 1
   fi
   read_geometry
