@@ -28,6 +28,11 @@ start_display
 wineserver -p
 cleanup() { wineserver -k 2>/dev/null || true; stop_display; }
 trap cleanup EXIT
+# The first Wine program of a session starts Wine's own background processes, which
+# inherit its standard streams. Started here with them on /dev/null, so that they
+# do not hold open the pipes through which CTest lists the first test program's tests
+# (CTest would wait for those pipes until its discovery timeout).
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 ctest --test-dir "$TESSARY_BUILD/win" --output-on-failure -j "$jobs"
 
 if [ -x "$TESSARY_ROOT/tests/selftest/run-self-test.sh" ]; then

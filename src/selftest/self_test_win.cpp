@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -15,10 +14,10 @@
 #include "imaging/image_decoder_win.h"
 #include "imaging/image_file_win.h"
 #include "imaging/pixels.h"
-#include "imaging/sha256_win.h"
-#include "observations/atomic_file.h"
 #include "imaging/plate_identity.h"
 #include "imaging/plate_resource_win.h"
+#include "imaging/sha256_win.h"
+#include "observations/atomic_file.h"
 #include "selftest/self_test_checks.h"
 #include "selftest/self_test_report.h"
 
@@ -41,7 +40,7 @@ struct ResourceBytes {
 };
 
 bool findResource(HINSTANCE instance, int id, ResourceBytes& out) {
-  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(id), RT_RCDATA);
   if (info == nullptr) {
     return false;
   }
