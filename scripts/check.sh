@@ -25,7 +25,8 @@ echo "== Tests under Wine"
 "$TESSARY_ROOT/scripts/wine-prefix.sh"
 source "$TESSARY_ROOT/scripts/display.sh"
 start_display
-wineserver -p
+# A server already running for this prefix (another run) is used as it is.
+wineserver -p 2>/dev/null || true
 cleanup() { wineserver -k 2>/dev/null || true; stop_display; }
 trap cleanup EXIT
 # The first Wine program of a session starts Wine's own background processes, which
