@@ -1,4 +1,5 @@
 #include "imaging/image_file_win.h"
+#include "imaging/scoped_handle_win.h"
 
 #include <windows.h>
 
@@ -13,29 +14,6 @@ namespace tessary {
 namespace {
 
 std::wstring toWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-// A file handle closed at scope exit.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~FileHandle() {
-    close();
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const noexcept { return handle_; }
-  void close() noexcept {
-    if (valid()) {
-      CloseHandle(handle_);
-    }
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 bool isLocalDriveType(UINT type) {
   return type == DRIVE_REMOVABLE || type == DRIVE_FIXED || type == DRIVE_CDROM;
@@ -52,7 +30,7 @@ std::shared_ptr<Pixels> openImageFile(const std::u16string& path) {
 
   // Others may go on reading the file, but a file open for writing elsewhere is
   // refused, and nobody can start writing it while it is read.
-  FileHandle file(CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  ScopedHandle file(CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr));
   if (!file.valid()) {

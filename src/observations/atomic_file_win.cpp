@@ -8,27 +8,11 @@
 #include <iterator>
 
 #include "observations/atomic_file_win.h"
+#include "imaging/scoped_handle_win.h"
 
 namespace tessary {
 
 namespace {
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { reset(); }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void reset() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // Another process (a virus scanner, an indexer, a backup tool) may hold one of the
 // files open for a moment; such a conflict is tried again after a short, growing
@@ -96,7 +80,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
   if (bytes.size() > MAXDWORD) return false;
 
   {
-    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
     static const char kNothing = 0;
@@ -105,7 +89,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     const bool complete = WriteFile(file.get(), length ? bytes.data() : &kNothing, length, &written, nullptr) &&
                           written == length && FlushFileBuffers(file.get());
     if (!complete) {
-      file.reset();
+      file.close();
       DeleteFileW(temporary.c_str());
       return false;
     }

@@ -16,16 +16,6 @@
 namespace tessary {
 namespace {
 
-// True when the call raised an error of any kind.
-template <typename F>
-bool raises(F&& operation) {
-  try {
-    operation();
-  } catch (...) {
-    return true;
-  }
-  return false;
-}
 
 bool inDisabledRange(char16_t unit) {
   return (unit >= 0x0400 && unit <= 0x052F) || (unit >= 0x2DE0 && unit <= 0x2DFF) ||

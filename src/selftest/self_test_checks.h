@@ -12,6 +12,17 @@
 
 namespace tessary {
 
+// True when the call raised an error of any kind (a check that must raise).
+template <typename F>
+bool raises(F&& operation) {
+  try {
+    operation();
+  } catch (...) {
+    return true;
+  }
+  return false;
+}
+
 // The sample sheet shared by the sheet and CSV checks: 64 letters a as hash,
 // 100 x 80 pixels, nextId 3, mark 1 at (10.5, 20.5) with a two-line note holding
 // quotes, mark 2 at (99, 79) whose note starts with an equals sign.

@@ -58,15 +58,6 @@ bool findResource(HINSTANCE instance, int id, ResourceBytes& out) {
   return true;
 }
 
-template <typename F>
-bool raises(F&& operation) {
-  try {
-    operation();
-  } catch (...) {
-    return true;
-  }
-  return false;
-}
 
 bool checkPixelLimits() {
   for (const ProbeImage& probe : pixelLimitProbes()) {
