@@ -11,6 +11,7 @@ packages=(
   wine wine64                                    # runs the program and its tests
   xvfb xauth xdotool x11-utils                   # virtual display and input for UI tests
   imagemagick                                    # screenshots and reference decodes
+  zip unzip                                      # the release zip
   fonts-liberation fonts-wine                    # fonts for the desk under Wine
 )
 missing=()
