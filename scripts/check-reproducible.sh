@@ -79,10 +79,9 @@ mkdir -p "$second"
 # resource paths pointing at the second folder.
 (cd "$first" && find . \( -name '*.obj' -o -name '*.a' \) -print0 | tar --null -T - -cf -) | (cd "$second" && tar -xf -)
 cp -a "$first/generated" "$first/generated-resources" "$second/"
-rm -f "$second"/resources/CMakeFiles/tessary_resources.dir/tessary.rc.res
 sed -i "s#$first#$second#g" "$second/generated-resources/resource_paths.h"
 grep -q -F "$second" "$second/generated-resources/resource_paths.h" || fail "unexpected resource_paths.h"
-mkdir -p "$second/bin"
+mkdir -p "$second/bin" "$second/$(dirname "${rc_command##* }")"
 
 # (Run later than the first build's link, so a time stamp would differ.)
 echo "== Resource script and link again in $second"

@@ -21,6 +21,10 @@ cmake -S . -B "$TESSARY_BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$TESSARY_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$TESSARY_BUILD/win" -j "$jobs"
 
+echo "== Reproducible build"
+# The resources and the final link redone in another folder give the same Tessary.exe.
+"$TESSARY_ROOT/scripts/check-reproducible.sh" "$TESSARY_BUILD/win"
+
 echo "== Tests under Wine"
 "$TESSARY_ROOT/scripts/wine-prefix.sh"
 source "$TESSARY_ROOT/scripts/display.sh"
