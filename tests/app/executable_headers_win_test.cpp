@@ -131,16 +131,31 @@ class ExecutableImage {
   std::vector<IMAGE_SECTION_HEADER> sections_;
 };
 
+// The file (some 140 MB, most of it the plate) is read once for all the checks.
 class ExecutableHeaders : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    if (std::filesystem::exists(tessaryExe())) {
+      shared_ = new ExecutableImage(tessaryExe());
+      parsed_ = shared_->parseHeaders();
+    }
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
   void SetUp() override {
-    ASSERT_TRUE(std::filesystem::exists(tessaryExe())) << "build the Tessary target first: " << tessaryExe();
-    image = std::make_unique<ExecutableImage>(tessaryExe());
-    ASSERT_FALSE(image->empty());
-    ASSERT_TRUE(image->parseHeaders()) << "not a 64-bit PE file";
+    ASSERT_NE(shared_, nullptr) << "build the Tessary target first: " << tessaryExe();
+    ASSERT_FALSE(shared_->empty());
+    ASSERT_TRUE(parsed_) << "not a 64-bit PE file";
+    image = shared_;
   }
 
-  std::unique_ptr<ExecutableImage> image;
+  const ExecutableImage* image = nullptr;
+
+ private:
+  static inline ExecutableImage* shared_ = nullptr;
+  static inline bool parsed_ = false;
 };
 
 TEST_F(ExecutableHeaders, IsA64BitGuiProgram) {
