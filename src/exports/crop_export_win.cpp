@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -54,6 +55,18 @@ std::filesystem::path withEnding(const std::filesystem::path& base, const wchar_
 
 }  // namespace
 
+std::uint64_t pngSizeBound(std::uint32_t width, std::uint32_t height) {
+  // Raw scan lines (a filter byte and four bytes a pixel each) stored without
+  // compression cost 5 bytes a 65,535-byte block, the image data goes out in
+  // chunks with 12 bytes of framing each (libpng makes them 8 KiB; the bound allows
+  // chunks down to 3 KiB), and the signature, header and end chunks are well inside
+  // the fixed margin. Past the export limit the
+  // encode fails anyway; a stream a little larger shows that it went past it.
+  const std::uint64_t raw = (static_cast<std::uint64_t>(width) * 4 + 1) * height;
+  const std::uint64_t bound = raw + raw / 256 + 65536;
+  return std::min(bound, kExportPngLimit + 65536);
+}
+
 void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesystem::path& path) {
   if (!cropFits(crop, image.width, image.height)) {
     throw std::runtime_error("Crop limit");
@@ -63,6 +76,14 @@ void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesys
                          factory.putVoid()));
   ComPtr<IStream> stream;
   check(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  // A memory stream grows to exactly the end of each write, and under Wine every
+  // growth reallocates and copies all that was written before: the export's bytes
+  // would be copied over and over. It is sized once, up front, for the largest PNG
+  // the crop can give, so no write has to grow it; what was written is then told by
+  // the stream position, not by the stream size.
+  ULARGE_INTEGER reserve{};
+  reserve.QuadPart = pngSizeBound(static_cast<std::uint32_t>(crop.width), static_cast<std::uint32_t>(crop.height));
+  check(stream->SetSize(reserve));
   ComPtr<IWICBitmapEncoder> encoder;
   check(CoCreateInstance(CLSID_WICPngEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapEncoder,
                          encoder.putVoid()));
@@ -92,9 +113,10 @@ void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesys
   check(frame->Commit());
   check(encoder->Commit());
 
-  STATSTG status{};
-  check(stream->Stat(&status, STATFLAG_NONAME));
-  if (status.cbSize.QuadPart > kExportPngLimit) {
+  // The encoder writes its bytes in order; where it stopped is the PNG's end.
+  ULARGE_INTEGER written{};
+  check(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &written));
+  if (written.QuadPart > kExportPngLimit) {
     throw std::runtime_error("Export limit");
   }
   HGLOBAL memory = nullptr;
@@ -102,7 +124,7 @@ void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesys
   // The file is written straight from the stream's memory: a copy would add the
   // size of the PNG (up to 256 MiB) to the export's peak for nothing.
   GlobalLockGuard lock(memory);
-  const std::string_view bytes(lock.data(), static_cast<std::size_t>(status.cbSize.QuadPart));
+  const std::string_view bytes(lock.data(), static_cast<std::size_t>(written.QuadPart));
   if (!writeFileAtomically(path, bytes, false)) {
     throw std::runtime_error("Export write failed");
   }

@@ -14,6 +14,11 @@ namespace tessary {
 // The largest encoded PNG a crop export writes.
 inline constexpr std::uint64_t kExportPngLimit = 268435456;
 
+// The most bytes a 32-bit BGRA PNG of width x height can take (stored without
+// compression, with all of its framing), capped a little above the export limit:
+// the size the export's memory stream is given before the encoder writes to it.
+std::uint64_t pngSizeBound(std::uint32_t width, std::uint32_t height);
+
 // What the export job is handed and owns: the image (its shared reference keeps the
 // pixels alive if the window drops the image meanwhile), the crop, the base path
 // of the two files (no extension) and the credit text.

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlwapi.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <new>
 
 #include "imaging/com_support_win.h"
@@ -55,6 +55,11 @@ ComPtr<IWICBitmapDecoder> createDecoder(ImageFormat format) {
 
 }  // namespace
 
+std::uint32_t conversionBandRows(std::uint32_t width) {
+  const std::uint32_t stride = width * 4;
+  return stride == 0 ? 1 : std::max<std::uint32_t>(1, kConversionBandBytes / stride);
+}
+
 std::shared_ptr<void> createDrawingBitmap(std::uint32_t width, std::uint32_t height,
                                           std::uint8_t* bgra) {
   // Gdiplus::Bitmap takes its memory from GdipAlloc (its own operator new, whose
@@ -82,24 +87,31 @@ std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count
   // checked first, so that a hostile header cannot make the decoder allocate.
   requireDeclaredSizeWithinLimits(bytes, count, format);
 
+  // The digest needs only the source bytes, which are all here: they are hashed on
+  // a second thread while this one decodes. The destructor waits for that thread
+  // on every path, so the bytes are never read after this function has returned.
+  BackgroundDigest digest(bytes, count);
+
   auto pixels = std::make_shared<Pixels>();
 
   // Declared in the reverse of their release order: converter, frame, decoder,
   // stream, factory.
   ComPtr<IWICImagingFactory> factory;
-  ComPtr<IStream> stream;
+  ComPtr<IWICStream> stream;
   ComPtr<IWICBitmapDecoder> decoder;
   ComPtr<IWICBitmapFrameDecode> frame;
   ComPtr<IWICFormatConverter> converter;
 
-  // The factory is created as a readiness check of the imaging component.
+  // The factory is the readiness check of the imaging component; it also makes the
+  // stream over the bytes.
   requireSuccess(createInProcess(CLSID_WICImagingFactory2, IID_IWICImagingFactory, factory));
 
-  // The stream keeps its own copy of the bytes.
-  *stream.put() = SHCreateMemStream(bytes, static_cast<UINT>(count));
-  if (!stream) {
-    throw std::bad_alloc();
-  }
+  // The decoder reads the caller's bytes where they are, through a stream over that
+  // memory: a stream with its own copy would add the whole file to the load's peak
+  // (the built-in plate is 137 MB). Nothing writes through it, and it is released
+  // before this function returns, while the caller still holds the bytes.
+  requireSuccess(factory->CreateStream(stream.put()));
+  requireSuccess(stream->InitializeFromMemory(const_cast<BYTE*>(bytes), static_cast<DWORD>(count)));
 
   decoder = createDecoder(format);
   requireSuccess(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand));
@@ -122,10 +134,18 @@ std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count
   const UINT stride = width * 4;
   const std::size_t bufferSize = static_cast<std::size_t>(stride) * height;  // <= 600,000,000
   pixels->bgra.resize(bufferSize);
-  requireSuccess(converter->CopyPixels(nullptr, stride, static_cast<UINT>(bufferSize),
-                                       pixels->bgra.data()));
+  // The converter is asked for bands of rows, each straight into its place in the
+  // final buffer: asked for the whole frame at once, it would hold a second copy of
+  // the whole image while it converts. The bytes are the same either way.
+  const UINT bandRows = conversionBandRows(width);
+  for (UINT top = 0; top < height; top += bandRows) {
+    const UINT rows = std::min(bandRows, height - top);
+    const WICRect band{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
+    requireSuccess(converter->CopyPixels(&band, stride, stride * rows,
+                                         pixels->bgra.data() + static_cast<std::size_t>(stride) * top));
+  }
 
-  pixels->sha256 = sha256Hex(bytes, count);
+  pixels->sha256 = digest.take();
   pixels->bitmap = createDrawingBitmap(width, height, pixels->bgra.data());
   return pixels;
 }

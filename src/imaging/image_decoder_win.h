@@ -24,6 +24,13 @@ namespace tessary {
 // published as std::shared_ptr<const Pixels>.
 std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count);
 
+// The format conversion into 32-bit BGRA runs in bands of rows of about this many
+// bytes, so that the converter's own temporary never holds more than one band.
+inline constexpr std::uint32_t kConversionBandBytes = 4u << 20;
+
+// Rows in one band of the conversion for an image `width` pixels wide (at least 1).
+std::uint32_t conversionBandRows(std::uint32_t width);
+
 // A GDI+ bitmap (a Gdiplus::Bitmap, PixelFormat32bppARGB, stride width x 4) whose
 // scan lines are `bgra` itself, owned by the returned handle. The memory must
 // outlive the handle. Raises ImageError("Image unavailable") when GDI+ refuses.

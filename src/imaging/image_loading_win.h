@@ -1,6 +1,7 @@
 #pragma once
 // Loading an image in the background (a user's file or the built-in plate) and
 // the window thread's handling of a finished job, loads and crop exports alike.
+#include <cstddef>
 #include <string>
 
 #include "app/session_state.h"
@@ -15,6 +16,12 @@ void startImageLoad(Session& session, const std::u16string& path);
 // reduced display copies and their drawing bitmaps, all off the window thread.
 // Raises on failure; sets `result.image` and `result.ok` on success.
 void loadWorker(const std::u16string& path, WorkerResult& result);
+
+// Takes the whole pages inside [data, data + size) out of the process's resident
+// memory. Only for memory that is read-only and backed by a file (the program's
+// own resources): its contents stay as they are and are read again from the file
+// when next touched. Best effort: nothing is reported.
+void releaseFileBackedPages(const void* data, std::size_t size);
 
 // The window thread's handler of WM_JOB_DONE: joins the job, takes its result and
 // applies it (new image, title, status, sheet, view and path box; or the outcome

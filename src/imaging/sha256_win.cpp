@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "imaging/pixels.h"
@@ -95,6 +96,38 @@ std::string sha256Hex(const void* bytes, std::size_t count) {
     hex.push_back(kHex[b & 0x0F]);
   }
   return hex;
+}
+
+BackgroundDigest::BackgroundDigest(const void* bytes, std::size_t count, HashFunction hash)
+    : bytes_(bytes), count_(count), hash_(std::move(hash)) {
+  try {
+    thread_ = std::thread([this] {
+      try {
+        digest_ = hash_(bytes_, count_);
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+    });
+  } catch (...) {
+    // No second thread to be had: take() hashes on the caller's thread.
+  }
+}
+
+BackgroundDigest::~BackgroundDigest() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+std::string BackgroundDigest::take() {
+  if (!thread_.joinable()) {
+    return hash_(bytes_, count_);
+  }
+  thread_.join();
+  if (error_) {
+    std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+  return std::move(digest_);
 }
 
 }  // namespace tessary

@@ -2,6 +2,7 @@
 // pixels, the record beside it, and the job that writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -11,8 +12,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <windows.h>
+#include <wincodec.h>
+
 #include "exports/crop_export_win.h"
 #include "exports/crop_record.h"
+#include "imaging/com_support_win.h"
 #include "imaging/image_decoder_win.h"
 #include "imaging/plate_identity.h"
 #include "imaging/sha256_win.h"
@@ -87,6 +92,105 @@ TEST(EncodeCropPng, CropDecodesBackToTheSourcePixelsByteForByte) {
             << "row " << row << " col " << col << " channel " << c;
       }
     }
+  }
+}
+
+// The bytes the PNG encoder writes for the crop into a plain growing memory stream,
+// ended where the stream ends: what the export file must hold, byte for byte.
+std::string referencePng(const Pixels& image, const CropRect& crop) {
+  auto ok = [](HRESULT hr) {
+    if (FAILED(hr)) throw std::runtime_error("reference encode failed");
+  };
+  ComPtr<IStream> stream;
+  ok(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ComPtr<IWICBitmapEncoder> encoder;
+  ok(CoCreateInstance(CLSID_WICPngEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapEncoder,
+                      encoder.putVoid()));
+  ok(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache));
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
+  ok(encoder->CreateNewFrame(frame.put(), options.put()));
+  ok(frame->Initialize(options.get()));
+  ok(frame->SetSize(static_cast<UINT>(crop.width), static_cast<UINT>(crop.height)));
+  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+  ok(frame->SetPixelFormat(&format));
+  const UINT stride = static_cast<UINT>(crop.width) * 4;
+  for (std::int32_t i = 0; i < crop.height; ++i) {
+    const std::size_t offset = (static_cast<std::size_t>(crop.y + i) * image.width + crop.x) * 4;
+    ok(frame->WritePixels(1, stride, stride, const_cast<BYTE*>(image.bgra.data() + offset)));
+  }
+  ok(frame->Commit());
+  ok(encoder->Commit());
+  STATSTG status{};
+  ok(stream->Stat(&status, STATFLAG_NONAME));
+  std::string bytes(static_cast<std::size_t>(status.cbSize.QuadPart), '\0');
+  ok(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
+  ULONG read = 0;
+  ok(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read));
+  bytes.resize(read);
+  return bytes;
+}
+
+// Pixels that deflate cannot shrink (a fixed pseudo-random sequence, alpha too).
+std::shared_ptr<Pixels> noise(std::uint32_t width, std::uint32_t height) {
+  auto image = std::make_shared<Pixels>();
+  image->width = width;
+  image->height = height;
+  image->sha256 = std::string(64, 'd');
+  image->bgra.resize(static_cast<std::size_t>(width) * height * 4);
+  std::uint32_t state = 2463534242u;
+  for (std::uint8_t& byte : image->bgra) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return image;
+}
+
+TEST(EncodeCropPng, FileHoldsExactlyTheEncodersBytesWhateverTheStreamWasSizedTo) {
+  // The export's stream is sized before the encoder writes; the file must end
+  // where the encoder stopped, without the unused rest of the stream. Cases: a tiny
+  // crop (the stream is mostly unused), a crop of incompressible noise (the PNG is
+  // close to the raw size, the most the stream was sized for) and a compressible one.
+  JobWindowSession f;
+  struct Case {
+    const char* name;
+    std::shared_ptr<Pixels> image;
+    CropRect crop;
+  };
+  const Case cases[] = {
+      {"one pixel", gradient(), CropRect{7, 5, 1, 1}},
+      {"noise", noise(700, 301), CropRect{3, 2, 613, 297}},
+      {"gradient", gradient(), CropRect{2, 1, 3, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path path = f.folder.path() / (std::string(c.name) + ".png");
+    encodeCropPng(*c.image, c.crop, path);
+    const std::string written = readBytes(path);
+    const std::string expected = referencePng(*c.image, c.crop);
+    ASSERT_GT(expected.size(), 12u);
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
+    EXPECT_EQ(written.substr(written.size() - 8, 4), "IEND");
+    EXPECT_LE(written.size(), pngSizeBound(static_cast<std::uint32_t>(c.crop.width),
+                                           static_cast<std::uint32_t>(c.crop.height)));
+  }
+}
+
+TEST(EncodeCropPng, SizeBoundCoversStoredScanLinesAndStopsNearTheExportLimit) {
+  struct Case {
+    std::uint32_t width;
+    std::uint32_t height;
+  };
+  for (const Case c : {Case{1, 1}, Case{613, 297}, Case{5000, 5000}, Case{25000000, 1}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    const std::uint64_t raw = (std::uint64_t{c.width} * 4 + 1) * c.height;
+    // Stored deflate blocks (5 bytes a 65,535) and 12 bytes a chunk of 8 KiB.
+    const std::uint64_t stored = raw + (raw / 65535 + 1) * 5 + (raw / 8192 + 1) * 12 + 8 + 25 + 12 + 6;
+    EXPECT_GE(pngSizeBound(c.width, c.height), std::min(stored, kExportPngLimit));
+    EXPECT_LE(pngSizeBound(c.width, c.height), kExportPngLimit + 65536);
   }
 }
 

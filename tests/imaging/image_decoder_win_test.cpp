@@ -339,5 +339,57 @@ TEST(DecodeImage, SameBytesGiveTheSameHashAndOneChangedByteAnother) {
   EXPECT_EQ(a->sha256.size(), 64u);
 }
 
+TEST(DecodeImage, ConversionInBandsPutsEveryRowInItsPlace) {
+  // Wide images are converted in several bands of rows; the last band is shorter.
+  // Every pixel tells its own row and column, so a band written at the wrong
+  // offset, a row left out or a row written twice shows.
+  struct Case {
+    std::uint32_t width;
+    std::uint8_t colorType;  // 2 RGB, 6 RGBA
+  };
+  for (const Case c : {Case{20000, 2}, Case{9001, 6}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " wide, colour type " + std::to_string(c.colorType));
+    const std::uint32_t bandRows = conversionBandRows(c.width);
+    ASSERT_GE(bandRows, 1u);
+    ASSERT_LE(std::size_t{bandRows} * c.width * 4, kConversionBandBytes);
+    const std::uint32_t height = 2 * bandRows + bandRows / 3 + 1;
+    const std::uint32_t channels = c.colorType == 6 ? 4 : 3;
+    imagetest::PngSpec spec;
+    spec.width = c.width;
+    spec.height = height;
+    spec.colorType = c.colorType;
+    spec.rows.reserve(std::size_t{c.width} * height * channels);
+    auto expected = [&](std::uint32_t x, std::uint32_t y) {
+      return Bgra{static_cast<int>((x >> 8) ^ (y * 7)) & 0xFF, static_cast<int>(x & 0xFF),
+                  static_cast<int>(y & 0xFF), c.colorType == 6 ? static_cast<int>((x + 3 * y) & 0xFF) : 255};
+    };
+    for (std::uint32_t y = 0; y < height; ++y) {
+      for (std::uint32_t x = 0; x < c.width; ++x) {
+        const Bgra p = expected(x, y);
+        spec.rows.insert(spec.rows.end(), {static_cast<std::uint8_t>(p.r), static_cast<std::uint8_t>(p.g),
+                                           static_cast<std::uint8_t>(p.b)});
+        if (channels == 4) spec.rows.push_back(static_cast<std::uint8_t>(p.a));
+      }
+    }
+    const auto png = imagetest::encodePng(spec);
+    const auto pixels = decode(png);
+    ASSERT_EQ(pixels->width, c.width);
+    ASSERT_EQ(pixels->height, height);
+    ASSERT_EQ(pixels->bgra.size(), std::size_t{c.width} * height * 4);
+    std::size_t wrong = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+      for (std::uint32_t x = 0; x < c.width; ++x) {
+        const Bgra want = expected(x, y);
+        const Bgra got = pixelAt(*pixels, x, y);
+        if (got.b != want.b || got.g != want.g || got.r != want.r || got.a != want.a) {
+          if (++wrong <= 3) ADD_FAILURE() << "pixel " << x << "," << y;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0u);
+    expectRecordInvariants(png, *pixels);
+  }
+}
+
 }  // namespace
 }  // namespace tessary

@@ -2,8 +2,12 @@
 // a digest computed independently on the build machine.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "imaging/pixels.h"
@@ -76,6 +80,68 @@ TEST(Sha256, InputBeyondOneCallIsAFailureNotATruncatedDigest) {
   } catch (const ImageError& error) {
     EXPECT_STREQ(error.what(), "Hash failed");
   }
+}
+
+TEST(BackgroundDigest, GivesTheSameDigestAsTheDirectCall) {
+  std::vector<std::uint8_t> bytes(3'000'001);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
+  for (const std::size_t count : {std::size_t{0}, std::size_t{3}, bytes.size()}) {
+    BackgroundDigest digest(bytes.data(), count);
+    EXPECT_EQ(digest.take(), sha256Hex(bytes.data(), count)) << count;
+  }
+  BackgroundDigest abc("abc", 3);
+  EXPECT_EQ(abc.take(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(BackgroundDigest, HashesOnAnotherThreadWhileTheCallerWorks) {
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<bool> callerWorked{false};
+  std::thread::id hasher;
+  bool sawCallerWork = false;
+  BackgroundDigest digest("abc", 3, [&](const void* bytes, std::size_t count) {
+    hasher = std::this_thread::get_id();
+    // The caller's work below happens while this hash is still running.
+    for (int i = 0; i < 500 && !callerWorked; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    sawCallerWork = callerWorked;
+    return sha256Hex(bytes, count);
+  });
+  callerWorked = true;
+  EXPECT_EQ(digest.take(), sha256Hex("abc", 3));
+  EXPECT_NE(hasher, caller);
+  EXPECT_TRUE(sawCallerWork);
+}
+
+TEST(BackgroundDigest, FailuresOfTheHashReachTheCallerUnchanged) {
+  // The service's own refusal of a range longer than one call, raised on the
+  // hashing thread, comes out of take() as the same error and text.
+  const std::uint8_t byte = 0;
+  {
+    BackgroundDigest digest(&byte, std::size_t{1} << 32);
+    try {
+      digest.take();
+      FAIL() << "no error";
+    } catch (const ImageError& error) {
+      EXPECT_STREQ(error.what(), "Hash failed");
+    }
+  }
+  // Out of memory on the hashing thread stays an out-of-memory error.
+  BackgroundDigest noMemory(&byte, 1, [](const void*, std::size_t) -> std::string { throw std::bad_alloc(); });
+  EXPECT_THROW(noMemory.take(), std::bad_alloc);
+}
+
+TEST(BackgroundDigest, DestructionWaitsForTheHashWhenTheDigestIsNeverTaken) {
+  // The caller's work failed and the digest is abandoned: the hashing thread must
+  // still be finished before the bytes it reads can go away.
+  std::atomic<bool> finished{false};
+  {
+    BackgroundDigest digest("abc", 3, [&](const void* bytes, std::size_t count) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      std::string hex = sha256Hex(bytes, count);
+      finished = true;
+      return hex;
+    });
+  }
+  EXPECT_TRUE(finished);
 }
 
 }  // namespace

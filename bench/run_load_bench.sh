@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# Load and export figures of the desk beside native references, measured in one run,
+# alternating program and reference round by round, medians printed at the end:
+#   - the built-in plate, start to ready: Tessary.exe started under Wine until its
+#     tool row is enabled (the plate decoded, hashed and shown), against a native
+#     ImageMagick decode of the same PNG to 8-bit RGBA plus sha256sum of it;
+#     the desk's peak resident memory against the budget (file + BGRA pixels +
+#     display levels, + 10 %), and its resident memory once hidden to the tray;
+#   - a 12,000 x 8,000 JPEG, path to ready (the load job's work, bench_load.exe),
+#     against ImageMagick decode + sha256sum;
+#   - opening that JPEG while the plate is held (the old image stays until the new
+#     one is ready): the peak, beside the old image's resident memory and the new
+#     image's budget;
+#   - a 5,000 x 5,000 crop export of the plate (crop_export_bench.exe), against
+#     ImageMagick's PNG encode of the same RGBA pixels.
+#
+#   bench/run_load_bench.sh [--rounds N] [--crop-rounds N] <windows-build-dir> [<other-build-dir> ...]
+#
+# (--crop-rounds: the crop export takes longest; it runs in the first N rounds
+# only. Both default to 5.)
+#
+# Each build directory needs bin/Tessary.exe, bench/bench_load.exe,
+# bench/crop_export_bench.exe and tests/desk_driver.exe; the plate file is taken
+# from the first one's generated-resources/plate.png. With two or more build
+# directories (an earlier build copied aside, say) each is measured in the same
+# rounds, so their ratios share one set of references.
+set -uo pipefail
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$HERE/../scripts/common.sh"
+source "$TESSARY_ROOT/scripts/display.sh"
+
+rounds=5
+crop_rounds=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --rounds) rounds=$2; shift 2 ;;
+    --crop-rounds) crop_rounds=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+crop_rounds=${crop_rounds:-$rounds}
+[ $# -ge 1 ] || { echo "usage: $0 [--rounds N] [--crop-rounds N] <windows-build-dir> [<other-build-dir> ...]" >&2; exit 2; }
+builds=()
+for dir in "$@"; do builds+=("$(cd "$dir" && pwd)"); done
+for dir in "${builds[@]}"; do
+  for f in bin/Tessary.exe bench/bench_load.exe bench/crop_export_bench.exe tests/desk_driver.exe; do
+    [ -f "$dir/$f" ] || { echo "$dir/$f is missing" >&2; exit 2; }
+  done
+done
+PLATE="${builds[0]}/generated-resources/plate.png"
+[ -f "$PLATE" ] || { echo "$PLATE is missing" >&2; exit 2; }
+
+WORK=$(mktemp -d /tmp/tessary-load-bench.XXXXXX)
+LOG="$WORK/wine.log"
+SHOTS="$WORK"
+DESK_PID=""
+started_server=0
+cleanup() {
+  if [ -n "$DESK_PID" ] && kill -0 "$DESK_PID" 2>/dev/null; then
+    kill "$DESK_PID" 2>/dev/null || true
+    wait "$DESK_PID" 2>/dev/null || true
+  fi
+  if [ "$started_server" = 1 ]; then wineserver -k 2>/dev/null || true; fi
+  stop_display
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Debian's ImageMagick policy caps the pixel cache at 256 MiB and would page a large
+# image to disk; a private copy of the policy with room for it keeps the native
+# decode in memory.
+mkdir -p "$WORK/magick"
+sed -e 's/name="memory" value="[^"]*"/name="memory" value="8GiB"/' \
+    -e 's/name="map" value="[^"]*"/name="map" value="8GiB"/' \
+    -e 's/name="area" value="[^"]*"/name="area" value="1GP"/' \
+    -e 's/name="disk" value="[^"]*"/name="disk" value="16GiB"/' \
+    -e 's/name="width" value="[^"]*"/name="width" value="64KP"/' \
+    -e 's/name="height" value="[^"]*"/name="height" value="64KP"/' \
+    /etc/ImageMagick-6/policy.xml > "$WORK/magick/policy.xml"
+export MAGICK_CONFIGURE_PATH=$WORK/magick
+
+"$TESSARY_ROOT/scripts/wine-prefix.sh"
+start_display || exit 2
+if wineserver -p 2>/dev/null; then started_server=1; fi
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+JPEG=/tmp/tessary-bench-12000x8000.jpg
+if [ ! -f "$JPEG" ]; then
+  echo "making $JPEG"
+  /usr/bin/convert -seed 11 -size 12000x8000 plasma:fractal -blur 0x1 -quality 90 "$JPEG"
+fi
+read -r PW PH < <(od -An -tu1 -j16 -N8 "$PLATE" |
+  awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+CROP=5000
+CX0=$((PW / 2 - CROP / 2))
+CY0=$((PH / 2 - CROP / 2))
+/usr/bin/convert "$PLATE" -crop "${CROP}x${CROP}+${CX0}+${CY0}" +repage -depth 8 "rgba:$WORK/crop.rgba"
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", b - a}'; }
+# Native decode to 8-bit RGBA followed by the digest of the same file.
+native_decode_hash() {
+  local t0 t1
+  t0=$(now)
+  /usr/bin/convert "$1" -depth 8 rgba:/dev/null && sha256sum "$1" >/dev/null
+  t1=$(now)
+  elapsed "$t0" "$t1"
+}
+
+# The desk: started with the plate, timed until its tool row is enabled; peak and
+# hidden resident memory read from the kernel's figures for its process.
+EXE="" DRIVER=""
+source "$TESSARY_ROOT/tests/ui/desk_lib.sh"
+canvas_point() { client_to_screen $((20 + (CW - 370) / 2)) 200; }
+desk_plate() {
+  local build=$1 t0 t1
+  EXE="$build/bin/Tessary.exe"
+  DRIVER="$build/tests/desk_driver.exe"
+  drv wait-gone 10000 >/dev/null || { echo "a UI-test desk is already running" >&2; return 1; }
+  t0=$(now)
+  wine "$EXE" --ui-test >>"$LOG" 2>&1 &
+  DESK_PID=$!
+  # The tool row is disabled while the plate loads and enabled once it is shown; a
+  # glimpse of it enabled before the load has started does not count.
+  drv wait-enabled 105 0 60000 >/dev/null
+  if ! drv wait-enabled 105 1 180000 >/dev/null; then
+    echo "the plate did not load" >&2
+    stop_desk
+    return 1
+  fi
+  t1=$(now)
+  local peak
+  peak=$(awk '/^VmHWM/ {print $2}' "/proc/$DESK_PID/status")
+  read_geometry
+  # shellcheck disable=SC2046
+  click_at $(canvas_point)
+  press_key Escape
+  local hidden="" anon="" file=""
+  if drv wait-hidden 10000 >/dev/null; then
+    sleep 2
+    hidden=$(awk '/^VmRSS/ {print $2}' "/proc/$DESK_PID/status")
+    anon=$(awk '/^RssAnon/ {print $2}' "/proc/$DESK_PID/status")
+    file=$(awk '/^RssFile/ {print $2}' "/proc/$DESK_PID/status")
+  fi
+  # Hiding saved the sheet; the hidden desk is ended by its process id.
+  kill "$DESK_PID" 2>/dev/null
+  wait "$DESK_PID" 2>/dev/null
+  DESK_PID=""
+  drv wait-gone 10000 >/dev/null
+  echo "$(elapsed "$t0" "$t1") $((peak / 1000)) $(( ${hidden:-0} / 1000 )) $(( ${anon:-0} / 1000 )) $(( ${file:-0} / 1000 ))"
+}
+
+declare -A series
+add() { series[$1]="${series[$1]:-} $2"; }
+median() { tr ' ' '\n' <<<"${series[$1]:-}" | grep -v '^$' | sort -g |
+  awk '{v[NR] = $1} END {if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+value() { sed -n "s/^$1 //p" <<<"$2"; }
+
+echo "plate $PLATE (${PW} x ${PH}, $(stat -c %s "$PLATE") bytes), JPEG $JPEG, $rounds rounds"
+for ((round = 1; round <= rounds; round++)); do
+  for i in "${!builds[@]}"; do
+    b=${builds[$i]}
+    add plate_native "$(native_decode_hash "$PLATE")"
+    if out=$(desk_plate "$b"); then
+      read -r s peak hidden anon file <<<"$out"
+      add "plate_$i" "$s"; add "plate_peak_$i" "$peak"; add "hidden_$i" "$hidden"
+      add "hidden_anon_$i" "$anon"; add "hidden_file_$i" "$file"
+    fi
+    add jpeg_native "$(native_decode_hash "$JPEG")"
+    out=$(wine "$b/bench/bench_load.exe" "Z:${JPEG//\//\\}" 2>>"$LOG" | tr -d '\r')
+    add "jpeg_$i" "$(value first_seconds "$out")"
+    add "jpeg_peak_$i" "$(value first_peak_mb "$out")"
+
+    ms=""
+    if [ "$round" -le "$crop_rounds" ]; then
+      t0=$(now)
+      /usr/bin/convert -size "${CROP}x${CROP}" -depth 8 "rgba:$WORK/crop.rgba" "png:$WORK/crop-native.png"
+      t1=$(now)
+      add crop_native "$(elapsed "$t0" "$t1")"
+      out=$(wine "$b/bench/crop_export_bench.exe" "Z:${PLATE//\//\\}" 1 2>>"$LOG" | tr -d '\r')
+      ms=$(sed -n 's/.*wall \([0-9.]*\) ms.*/\1/p' <<<"$out")
+      [ -n "$ms" ] && add "crop_$i" "$(awk -v m="$ms" 'BEGIN {printf "%.3f", m / 1000}')"
+    fi
+    echo "round $round, build $i: plate ${s:-?} s (native $(tr ' ' '\n' <<<"${series[plate_native]}" | tail -1) s)," \
+      "JPEG $(tr ' ' '\n' <<<"${series[jpeg_$i]}" | tail -1) s, crop ${ms:-?} ms"
+  done
+done
+
+# Opening the JPEG while the plate is held: once per build (memory, not time).
+for i in "${!builds[@]}"; do
+  out=$(wine "${builds[$i]}/bench/bench_load.exe" "Z:${PLATE//\//\\}" "Z:${JPEG//\//\\}" 2>>"$LOG" | tr -d '\r')
+  series[open_old_$i]=$(value second_resident_before_mb "$out")
+  series[open_peak_$i]=$(value second_peak_mb "$out")
+  series[open_new_pixels_$i]=$(value second_pixels_mb "$out")
+  series[open_new_levels_$i]=$(value second_levels_mb "$out")
+done
+
+file_mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN {printf "%.1f", b / 1e6}'; }
+# Pixels and display levels (each half the previous, rounded up, down to 64 pixels).
+pixels_levels_mb() {
+  awk -v w="$1" -v h="$2" 'BEGIN {
+    p = w * h * 4; l = 0
+    while (1) { w = int((w + 1) / 2); h = int((h + 1) / 2); if (w < 64 && h < 64) break; l += w * h * 4 }
+    printf "%.1f %.1f\n", p / 1e6, l / 1e6 }'
+}
+read -r plate_px plate_lv < <(pixels_levels_mb "$PW" "$PH")
+read -r jpeg_px jpeg_lv < <(pixels_levels_mb 12000 8000)
+plate_budget=$(awk -v f="$(file_mb "$PLATE")" -v p="$plate_px" -v l="$plate_lv" 'BEGIN {printf "%.0f", (f + p + l) * 1.1}')
+jpeg_budget=$(awk -v f="$(file_mb "$JPEG")" -v p="$jpeg_px" -v l="$jpeg_lv" 'BEGIN {printf "%.0f", (f + p + l) * 1.1}')
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b}'; }
+
+echo
+echo "Medians of $rounds rounds, crop export of $crop_rounds (times in s, memory in MB of 10^6 bytes)"
+echo "| Work | Build | Tessary | Native reference | Ratio |"
+echo "|---|---|---|---|---|"
+for i in "${!builds[@]}"; do
+  name=$(basename "$(dirname "${builds[$i]}")")/$(basename "${builds[$i]}")
+  pm=$(median "plate_$i"); pn=$(median plate_native)
+  echo "| Plate: start to ready | $name | $pm s | convert -depth 8 rgba: + sha256sum $pn s | $(ratio "$pm" "$pn") |"
+  pp=$(median "plate_peak_$i")
+  echo "| Plate: peak resident memory | $name | $pp MB | budget (file + BGRA + levels + 10 %) $plate_budget MB | $(ratio "$pp" "$plate_budget") |"
+  echo "| Hidden to the tray | $name | $(median "hidden_$i") MB resident (private $(median "hidden_anon_$i"), file-backed $(median "hidden_file_$i")) | target 80 MB | $(ratio "$(median "hidden_$i")" 80) |"
+  jm=$(median "jpeg_$i"); jn=$(median jpeg_native)
+  echo "| 12,000 x 8,000 JPEG: path to ready | $name | $jm s | convert + sha256sum $jn s | $(ratio "$jm" "$jn") |"
+  echo "| 12,000 x 8,000 JPEG: peak resident memory | $name | $(median "jpeg_peak_$i") MB | budget $jpeg_budget MB | $(ratio "$(median "jpeg_peak_$i")" "$jpeg_budget") |"
+  old=${series[open_old_$i]:-}; peak=${series[open_peak_$i]:-}
+  if [ -n "$old" ] && [ -n "$peak" ]; then
+    extra=$(awk -v p="$peak" -v o="$old" 'BEGIN {printf "%.0f", p - o}')
+    echo "| Opening the JPEG while the plate is held: peak | $name | $peak MB (plate held: $old MB, + $extra MB) | new image's budget $jpeg_budget MB | $(ratio "$extra" "$jpeg_budget") x budget above the old image |"
+  fi
+  cm=$(median "crop_$i"); cn=$(median crop_native)
+  echo "| Crop export ${CROP} x ${CROP} | $name | $cm s | convert PNG encode of the same RGBA $cn s | $(ratio "$cm" "$cn") |"
+done
