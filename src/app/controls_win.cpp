@@ -148,6 +148,9 @@ void createControls(Session& session) {
     SendMessageW(static_cast<HWND>(handle), WM_SETFONT, reinterpret_cast<WPARAM>(session.uiFont), TRUE);
   }
   setControlTextQuietly(session, ID_GUIDE_TEXT, guideText(session));
+  // The controls show their true state from the first paint: no tool acts before
+  // there is an image.
+  updateControlStates(session);
 }
 
 void layoutControls(Session& session) {
