@@ -90,11 +90,15 @@ HWND createControl(Session& session, int controlId) {
   HINSTANCE instance = static_cast<HINSTANCE>(session.instance);
   // The child id travels in the menu parameter of a child window.
   HMENU childId = reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId));
+  // Each control is born in its true enabled state, so that no moment shows a tool
+  // that cannot act yet.
+  const DWORD disabled = controlEnabled(session, controlId) ? 0 : WS_DISABLED;
   if (isEditBox(controlId)) {
-    return CreateWindowExW(0, L"EDIT", L"", editSetup(controlId).style, 0, 0, 1, 1, parent, childId, instance, nullptr);
+    return CreateWindowExW(0, L"EDIT", L"", editSetup(controlId).style | disabled, 0, 0, 1, 1, parent, childId,
+                           instance, nullptr);
   }
-  return CreateWindowExW(0, L"BUTTON", toWide(buttonLabel(session, controlId)).c_str(), kButtonStyle, 0, 0, 1, 1,
-                         parent, childId, instance, nullptr);
+  return CreateWindowExW(0, L"BUTTON", toWide(buttonLabel(session, controlId)).c_str(), kButtonStyle | disabled, 0,
+                         0, 1, 1, parent, childId, instance, nullptr);
 }
 
 void setUpEditBox(Session& session, int controlId, HWND box) {
