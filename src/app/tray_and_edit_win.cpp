@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cwchar>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "app/app_session_win.h"
+#include "app/clipboard_block.h"
 #include "app/status_and_controls.h"
 #include "app/typed_units.h"
 #include "app/window_handles_win.h"
@@ -59,9 +61,9 @@ class ClipboardText {
     locked_ = static_cast<const wchar_t*>(GlobalLock(data_));
     if (!locked_) return;
     const std::size_t units = GlobalSize(data_) / sizeof(wchar_t);
-    const wchar_t* end = std::find(locked_, locked_ + units, L'\0');
-    terminated_ = end != locked_ + units;
-    if (terminated_) text_.assign(locked_, end);
+    const std::optional<std::u16string> text = textInBlock(reinterpret_cast<const char16_t*>(locked_), units);
+    terminated_ = text.has_value();
+    if (terminated_) text_ = toWide(*text);
   }
   ~ClipboardText() {
     if (locked_) GlobalUnlock(data_);

@@ -17,6 +17,11 @@
 //   desk_driver local-appdata               the local application-data folder
 //   desk_driver pid                         process id of the desk
 //   desk_driver windows                     class, title and visibility of every top-level window
+//   desk_driver type-units <text>           posts the text's UTF-16 units as WM_CHAR messages
+//                                           to the control with the focus, one by one, as the
+//                                           Windows emoji panel and input methods send
+//                                           characters beyond U+FFFF (X key events under
+//                                           Wine cannot carry them)
 //   desk_driver clipboard <how> <text>      puts Unicode text on the clipboard; <how> is
 //                                           terminated, unterminated (no zero inside the
 //                                           memory block) or repeat:<n> (the text n times)
@@ -166,7 +171,7 @@ bool putClipboard(const std::wstring& text, bool terminated) {
 int usage() {
   out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
       "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
-      "local-appdata | pid | windows | clipboard <terminated|unterminated|repeat:N> <text>\n");
+      "local-appdata | pid | windows | type-units <text> | clipboard <terminated|unterminated|repeat:N> <text>\n");
   return 2;
 }
 
@@ -294,6 +299,22 @@ int wmain(int argc, wchar_t** argv) {
           return TRUE;
         },
         0);
+    return 0;
+  }
+  if (command == L"type-units" && argc >= 3) {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || info.hwndFocus == nullptr) {
+      return 1;
+    }
+    for (const wchar_t* unit = argv[2]; *unit != L'\0'; ++unit) {
+      PostMessageW(info.hwndFocus, WM_CHAR, static_cast<WPARAM>(*unit), 1);
+      Sleep(40);
+    }
     return 0;
   }
   if (command == L"clipboard" && argc >= 4) {

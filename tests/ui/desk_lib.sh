@@ -298,5 +298,16 @@ mode_active() {
 same_pixels() { [ "$(pixel_difference "$1" "$2" "$3")" = 0 ]; }
 other_pixels() { count_above "$(pixel_difference "$1" "$2" "$3")" 100; }
 
-# A system or popup menu of the desk is open on screen.
-menu_open() { drv windows | grep -q '^#32768 .* visible 1'; }
+# A system or popup menu is open on screen (waits up to three seconds for it).
+menu_open() {
+  local i
+  for ((i = 0; i < 10; i++)); do
+    drv windows | grep -q '^#32768 .* visible 1' && return 0
+    sleep 0.3
+  done
+  return 1
+}
+menu_closed() { ! drv windows | grep -q '^#32768 .* visible 1'; }
+
+# matches TEXT REGEX: the text matches the extended regular expression.
+matches() { [[ "$1" =~ $2 ]]; }

@@ -654,13 +654,18 @@ scenario_space_and_tab() {
 # and the context menu's Paste: only whole, terminated, acceptable text is inserted.
 scenario_clipboard_routes() {
   start_with_plate --ui-test || return 1
-  # how|text|inserted (empty: refused or nothing)|refused
+  # how|text|what the box may hold afterwards (a regular expression)|refused (1),
+  # accepted (0) or either (-)
+  # Wine's clipboard puts a zero into the last unit of text it hands over, so under
+  # Wine the unterminated "abc" arrives as "ab"; Windows hands it over as it is and
+  # the desk refuses it. Either way nothing beyond the block is read (unit tests of
+  # the block rule cover the refusal itself).
   local cases=(
-    "terminated|Orion nebula|Orion nebula|0"
-    "unterminated|abc||1"
-    "terminated|||0"
-    "repeat:16001|a||1"
-    "terminated|Жук||1"
+    "terminated|Orion nebula|^Orion nebula\$|0"
+    "unterminated|abc|^(ab)?\$|-"
+    "terminated||^\$|0"
+    "repeat:16001|a|^\$|1"
+    "terminated|Жук|^\$|1"
   )
   local route entry how text expected refused got f
   for route in ctrl+v shift+Insert menu; do
@@ -679,7 +684,8 @@ scenario_clipboard_routes() {
       fi
       sleep 0.3
       got=$(control_text 102)
-      check "$route, $how '${text:0:20}': the box holds '$expected' (got '${got:0:40}')" [ "$got" = "$expected" ]
+      check "$route, $how '${text:0:20}': the box holds $expected (got '${got:0:40}')" matches "$got" "$expected"
+      [ "$refused" = - ] && continue
       f=$(shot "$route-${how%%:*}")
       if [ "$refused" = 1 ]; then
         check "$route, $how '${text:0:20}': the refusal shows as an error" [ "$(status_error_pixels "$f")" -gt 10 ]
@@ -764,7 +770,7 @@ scenario_window_handling() {
   shot system-menu >/dev/null
   press_key Escape
   sleep 0.3
-  check "Escape closes the system menu" not menu_open
+  check "Escape closes the system menu" menu_closed
   check "the window stays shown" [ "$(window_field visible)" = 1 ]
 }
 
@@ -781,7 +787,11 @@ scenario_keyboard_only() {
   # shellcheck disable=SC2086
   click_at $xy
   check "M and a click add a marker" wait_marks "$SHEET" 1 5
-  type_text "Pillars 🔭 west"
+  # X key events under Wine carry no character beyond U+FFFF; the emoji arrives as
+  # the Windows emoji panel sends it, two WM_CHAR units.
+  type_text "Pillars "
+  drv type-units "🔭" >/dev/null
+  type_text " west"
   check "the typed note with the emoji is in the note box" [ "$(control_text 114)" = "Pillars 🔭 west" ]
   sleep 2
   check "the emoji is saved as one UTF-8 character" grep -q "\"note\": \"Pillars $(printf '\xf0\x9f\x94\xad') west\"" "$SHEET"
