@@ -90,11 +90,15 @@ HWND createControl(Session& session, int controlId) {
   HINSTANCE instance = static_cast<HINSTANCE>(session.instance);
   // The child id travels in the menu parameter of a child window.
   HMENU childId = reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId));
+  // Each control is born in its true enabled state, so that no moment shows a tool
+  // that cannot act yet.
+  const DWORD disabled = controlEnabled(session, controlId) ? 0 : WS_DISABLED;
   if (isEditBox(controlId)) {
-    return CreateWindowExW(0, L"EDIT", L"", editSetup(controlId).style, 0, 0, 1, 1, parent, childId, instance, nullptr);
+    return CreateWindowExW(0, L"EDIT", L"", editSetup(controlId).style | disabled, 0, 0, 1, 1, parent, childId,
+                           instance, nullptr);
   }
-  return CreateWindowExW(0, L"BUTTON", toWide(buttonLabel(session, controlId)).c_str(), kButtonStyle, 0, 0, 1, 1,
-                         parent, childId, instance, nullptr);
+  return CreateWindowExW(0, L"BUTTON", toWide(buttonLabel(session, controlId)).c_str(), kButtonStyle | disabled, 0,
+                         0, 1, 1, parent, childId, instance, nullptr);
 }
 
 void setUpEditBox(Session& session, int controlId, HWND box) {
@@ -148,6 +152,9 @@ void createControls(Session& session) {
     SendMessageW(static_cast<HWND>(handle), WM_SETFONT, reinterpret_cast<WPARAM>(session.uiFont), TRUE);
   }
   setControlTextQuietly(session, ID_GUIDE_TEXT, guideText(session));
+  // The controls show their true state from the first paint: no tool acts before
+  // there is an image.
+  updateControlStates(session);
 }
 
 void layoutControls(Session& session) {

@@ -35,4 +35,13 @@ bool WindowDeskView::windowVisible() {
   return window && IsWindowVisible(window);
 }
 
+void WindowDeskView::keepKeyboard() {
+  HWND window = mainWindowOf(session_);
+  if (!window || !IsWindowVisible(window)) return;
+  // Disabling the control that has the focus leaves the thread with no focus at
+  // all; keys then reach nothing that acts on them. Only the active window of this
+  // thread takes the keyboard back, so another program's focus is never taken.
+  if (GetFocus() == nullptr && GetActiveWindow() == window) SetFocus(window);
+}
+
 }  // namespace tessary

@@ -14,6 +14,7 @@ class WindowDeskView final : public DeskView {
   std::u16string controlText(int controlId) override;
   void focusControl(int controlId) override;
   bool windowVisible() override;
+  void keepKeyboard() override;
 
  private:
   Session& session_;

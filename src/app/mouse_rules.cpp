@@ -65,4 +65,6 @@ WheelTarget wheelTarget(const Session& session, int x, int y) {
 
 double wheelZoom(double zoom, int wheelDelta) { return zoom * (wheelDelta > 0 ? kWheelIn : kWheelOut); }
 
+bool dropLoads(std::uint32_t fileCount, std::size_t pathLength) { return fileCount == 1 && pathLength > 0; }
+
 }  // namespace tessary

@@ -2,6 +2,7 @@
 // What a left-button press and a wheel step on the main window mean, decided from
 // the session state alone. The window code carries out the answer (capture, focus,
 // saving, selecting, adding).
+#include <cstddef>
 #include <cstdint>
 
 namespace tessary {
@@ -38,5 +39,9 @@ WheelTarget wheelTarget(const Session& session, int x, int y);
 // One wheel step's zoom request: in by 1.2 for a positive delta, out by 1 / 1.2
 // for zero or a negative one, whatever the delta's size.
 double wheelZoom(double zoom, int wheelDelta);
+
+// A drop loads an image only when it holds exactly one file and that file's path
+// could be read (a path of length 0 is no path); anything else is reported.
+bool dropLoads(std::uint32_t fileCount, std::size_t pathLength);
 
 }  // namespace tessary

@@ -46,6 +46,10 @@ class DeskView {
   // Gives the keyboard focus to a control; 0 means the main window itself.
   virtual void focusControl(int controlId) = 0;
   virtual bool windowVisible() = 0;
+  // Called after the enabled states changed: a disabled or hidden control cannot
+  // keep the keyboard, so the window takes it back (only while it is the active
+  // window of this program: the focus of other programs is never taken).
+  virtual void keepKeyboard() {}
 };
 
 using NativeHandle = void*;  // a window, font, brush or icon handle of the platform
@@ -58,6 +62,8 @@ struct Session {
   std::filesystem::path dataFolder;  // empty when unavailable
   bool storageAvailable = true;
   NativeHandle uiFont = nullptr;
+  // The family of the interface font and of every text the window draws.
+  std::u16string uiFontFamily = u"Segoe UI";
   NativeHandle panelBrush = nullptr;
   NativeHandle appIcon = nullptr;
 
@@ -83,6 +89,9 @@ struct Session {
   std::u16string currentPath;  // empty means the built-in plate
   std::u16string imageTitle;
   bool jobRunning = false;
+  // The window was shown again while a job ran and the image had been released by
+  // hiding: the job's end brings the image back, whatever its outcome.
+  bool reloadAfterJob = false;
   std::thread jobThread;
   std::unique_ptr<WorkerResult> pendingResult;
   std::mutex resultMutex;

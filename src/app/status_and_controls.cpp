@@ -58,6 +58,7 @@ void updateControlStates(Session& session) {
   for (const auto& entry : session.controls) {
     session.view->setControlEnabled(entry.first, controlEnabled(session, entry.first));
   }
+  session.view->keepKeyboard();
 }
 
 void setControlTextQuietly(Session& session, int controlId, const std::u16string& text) {

@@ -18,8 +18,10 @@
 
 #include "app/app_session_win.h"
 #include "app/desk_view_win.h"
+#include "app/interface_font_win.h"
 #include "app/tray_and_edit_win.h"
 #include "app/window_handles_win.h"
+#include "app/window_placement.h"
 #include "app/window_proc_win.h"
 #include "imaging/background_job_win.h"
 #include "imaging/image_loading_win.h"
@@ -113,8 +115,28 @@ void prepareDataFolder(Session& session, bool uiTest) {
 }
 
 // Called by a second instance: wake the first one as a click on its icon would.
+// The first instance may then bring its window to the front: this process, which
+// the user just started, holds that right and passes it on.
 void handOverToFirstInstance() {
-  if (HWND first = FindWindowW(kDeskWindowClass, nullptr)) PostMessageW(first, WM_TRAY_NOTIFY, 0, kHandOverCode);
+  HWND first = FindWindowW(kDeskWindowClass, nullptr);
+  if (!first) return;
+  DWORD firstProcess = 0;
+  GetWindowThreadProcessId(first, &firstProcess);
+  if (firstProcess != 0) AllowSetForegroundWindow(firstProcess);
+  PostMessageW(first, WM_TRAY_NOTIFY, 0, kHandOverCode);
+}
+
+// Centred on the work area of the monitor that holds the pointer.
+WindowOrigin deskOrigin(int width, int height) {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ScreenArea work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    work = ScreenArea{monitor.rcWork.left, monitor.rcWork.top, monitor.rcWork.right, monitor.rcWork.bottom};
+  }
+  return centredOrigin(work, width, height);
 }
 
 void registerDeskClass(Session& session) {
@@ -134,6 +156,9 @@ void registerDeskClass(Session& session) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // No system error box, ever: an empty card reader or optical drive answers a
+  // load with an error instead of a "no disk" box that would block the job.
+  SetErrorMode(SEM_FAILCRITICALERRORS);
   // Libraries load from the system folder only; the current folder is not searched.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
@@ -174,8 +199,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&commonControls);
 
+  session.uiFontFamily = fromWide(interfaceFontFamily());
   session.uiFont = CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                               toWide(session.uiFontFamily).c_str());
   session.panelBrush = CreateSolidBrush(RGB(34, 40, 63));
   session.appIcon = LoadIconW(instance, MAKEINTRESOURCEW(kAppIconId));
   registerDeskClass(session);
@@ -184,14 +211,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   WindowDeskView deskView(session);
   session.view = &deskView;
 
+  // The system menu style draws nothing on a window without a caption; it gives the
+  // painted title band its menu (Alt+Space).
+  const WindowOrigin origin = deskOrigin(kWindowWidth, kWindowHeight);
   HWND window = CreateWindowExW(0, kDeskWindowClass, kWindowTitle,
-                                WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, CW_USEDEFAULT,
-                                CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+                                WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_SYSMENU, origin.x,
+                                origin.y, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
 
   // The window opens normally whatever show command the process was started with.
-  ShowWindow(window, SW_SHOW);
-  UpdateWindow(window);
+  showDeskFirstTime(window);
   startImageLoad(session, std::u16string());
 
   runMessageLoop(session);

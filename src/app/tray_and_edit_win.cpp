@@ -4,11 +4,16 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "app/app_session_win.h"
+#include "app/clipboard_block.h"
 #include "app/status_and_controls.h"
+#include "app/typed_units.h"
 #include "app/window_handles_win.h"
 #include "imaging/image_loading_win.h"
 #include "observations/sheet_store.h"
@@ -44,28 +49,48 @@ class PopupMenu {
   HMENU menu_;
 };
 
-// The clipboard, opened for reading, closed on every path.
+// The clipboard, opened for reading, closed on every path. Its text is read only
+// within its global memory block: text without a terminating zero inside the
+// block is not text this program accepts.
 class ClipboardText {
  public:
   explicit ClipboardText(HWND owner) : open_(OpenClipboard(owner) != FALSE) {
     if (!open_) return;
     data_ = GetClipboardData(CF_UNICODETEXT);
-    if (data_) text_ = static_cast<const wchar_t*>(GlobalLock(data_));
+    if (!data_) return;
+    locked_ = static_cast<const wchar_t*>(GlobalLock(data_));
+    if (!locked_) return;
+    const std::size_t units = GlobalSize(data_) / sizeof(wchar_t);
+    const std::optional<std::u16string> text = textInBlock(reinterpret_cast<const char16_t*>(locked_), units);
+    terminated_ = text.has_value();
+    if (terminated_) text_ = toWide(*text);
   }
   ~ClipboardText() {
-    if (text_) GlobalUnlock(data_);
+    if (locked_) GlobalUnlock(data_);
     if (open_) CloseClipboard();
   }
   ClipboardText(const ClipboardText&) = delete;
   ClipboardText& operator=(const ClipboardText&) = delete;
-  // Null when the clipboard could not be opened or holds no text.
-  const wchar_t* text() const { return text_; }
+  // False when the clipboard could not be opened or holds no readable text; the
+  // edit control's own paste then decides.
+  bool readable() const { return locked_ != nullptr; }
+  // The text ends inside its memory block.
+  bool terminated() const { return terminated_; }
+  const std::wstring& text() const { return text_; }
 
  private:
   bool open_;
   HANDLE data_ = nullptr;
-  const wchar_t* text_ = nullptr;
+  const wchar_t* locked_ = nullptr;
+  bool terminated_ = false;
+  std::wstring text_;
 };
+
+// The pairing state of each edit box's typed surrogate units.
+std::map<HWND, SurrogateJoiner>& joiners() {
+  static std::map<HWND, SurrogateJoiner> byBox;
+  return byBox;
+}
 
 void reloadReleasedImage(Session& session) {
   if (!session.currentImage && !session.jobRunning) startImageLoad(session, std::u16string(session.currentPath));
@@ -139,12 +164,15 @@ bool acceptPaste(HWND box) {
   bool refused = false;
   {
     ClipboardText clipboard(box);
-    const wchar_t* text = clipboard.text();
     // Without readable clipboard text the edit control's own paste decides.
-    if (!text) return true;
-    const std::u16string pasted = fromWide(std::wstring(text));
-    const Selection selection = selectionOf(box);
-    refused = !isEnabledScript(pasted) || lengthAfterInsert(box, selection, pasted.size()) > textLimit(box);
+    if (!clipboard.readable()) return true;
+    if (!clipboard.terminated()) {
+      refused = true;
+    } else {
+      const std::u16string pasted = fromWide(clipboard.text());
+      const Selection selection = selectionOf(box);
+      refused = !isEnabledScript(pasted) || lengthAfterInsert(box, selection, pasted.size()) > textLimit(box);
+    }
   }
   if (refused) {
     // A paste that is refused inserts nothing at all: it is never truncated.
@@ -153,6 +181,38 @@ bool acceptPaste(HWND box) {
   }
   return true;
 }
+
+// A character typed as a surrogate pair: checked and inserted as one character of
+// two units, so that the box never holds half of it.
+void insertPair(HWND box, const std::u16string& pair) {
+  if (!isEnabledScript(pair)) {
+    refuseText();
+    return;
+  }
+  if (lengthAfterInsert(box, selectionOf(box), pair.size()) > textLimit(box)) return;  // dropped silently
+  const std::wstring text = toWide(pair);
+  SendMessageW(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// WM_CHAR in an editable box, unit by unit. Returns true when the ordinary
+// character rule should see the unit.
+bool joinSurrogates(HWND box, WPARAM unit) {
+  if (unit > 0xFFFF) return true;
+  const UnitDecision decision = joiners()[box].feed(static_cast<char16_t>(unit));
+  switch (decision.step) {
+    case UnitStep::Pass:
+      return true;
+    case UnitStep::Insert:
+      insertPair(box, decision.pair);
+      return false;
+    case UnitStep::Hold:
+    case UnitStep::Drop:
+      return false;
+  }
+  return true;
+}
+
+bool keyDown(int virtualKey) { return GetKeyState(virtualKey) < 0; }
 
 void showEditMenu(HWND box, LPARAM lParam) {
   Session& session = appSession();
@@ -225,8 +285,14 @@ void hideToTray(Session& session) {
 
 void restoreFromTray(Session& session) {
   HWND window = mainWindowOf(session);
-  ShowWindow(window, SW_RESTORE);
+  // Only a minimised window is restored; a hidden one comes back as it was, so a
+  // maximised desk stays maximised.
+  ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(window);
+  if (!session.currentImage && session.jobRunning) {
+    // The job's end brings the released image back, whatever the job's outcome.
+    session.reloadAfterJob = true;
+  }
   reloadReleasedImage(session);
 }
 
@@ -267,9 +333,23 @@ LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM 
       break;
     case WM_KEYDOWN:
       if (isReadOnly(box) && (wParam == VK_DELETE || wParam == VK_BACK)) return 0;
+      if (wParam == VK_TAB && !isSingleLine(box)) {
+        // A multi-line box keeps no Tab: the key moves on through the tab order.
+        SendMessageW(GetParent(box), WM_NEXTDLGCTL, keyDown(VK_SHIFT) ? 1 : 0, 0);
+        return 0;
+      }
+      if (wParam == VK_INSERT && keyDown(VK_SHIFT) && !keyDown(VK_CONTROL)) {
+        // Shift+Insert pastes through the same filter as Ctrl+V and the menu's Paste.
+        SendMessageW(box, WM_PASTE, 0, 0);
+        return 0;
+      }
       break;
     case WM_CHAR:
+      if (!isReadOnly(box) && !joinSurrogates(box, wParam)) return 0;
       if (!acceptCharacter(box, wParam)) return 0;
+      break;
+    case WM_KILLFOCUS:
+      joiners()[box].reset();
       break;
     case WM_CONTEXTMENU:
       showEditMenu(box, lParam);
@@ -277,6 +357,7 @@ LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM 
     case WM_NCDESTROY:
       // The subclass goes with the box.
       RemoveWindowSubclass(box, editSubclassProc, subclassId);
+      joiners().erase(box);
       break;
     default:
       break;

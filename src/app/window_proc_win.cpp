@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/app_session_win.h"
@@ -13,6 +14,7 @@
 #include "app/status_and_controls.h"
 #include "app/tray_and_edit_win.h"
 #include "app/window_handles_win.h"
+#include "app/window_placement.h"
 #include "exports/crop_geometry.h"
 #include "imaging/background_job_win.h"
 #include "imaging/image_loading_win.h"
@@ -30,6 +32,10 @@ constexpr LONG kMinTrackHeight = 780;
 constexpr int kClockStripHeight = 39;
 constexpr COLORREF kEditText = RGB(242, 238, 228);
 constexpr COLORREF kEditBackground = RGB(34, 40, 63);
+
+// Set while the window is shown for the first time: a show command taken from the
+// process's start-up information must not minimise (and so hide) the new desk.
+bool showingFirstTime = false;
 
 void invalidateAll(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
@@ -60,7 +66,7 @@ void onDestroy(Session& session, HWND window) {
 
 void onSize(Session& session, WPARAM kind, LPARAM size) {
   if (kind == SIZE_MINIMIZED) {
-    hideToTray(session);
+    if (!showingFirstTime) hideToTray(session);
     return;
   }
   session.clientWidth = LOWORD(size);
@@ -97,7 +103,38 @@ void onCommand(Session& session, WPARAM wParam) {
     }
     return;
   }
-  if (code == 0) runCommand(session, controlId);
+  // Owner-drawn buttons report the second click of a quick pair as a double click;
+  // it is a click like the first.
+  if (code == BN_CLICKED || (code == BN_DOUBLECLICKED && controlId != ID_PATH_EDIT && controlId != ID_GUIDE_TEXT)) {
+    runCommand(session, controlId);
+  }
+}
+
+// WM_NEXTDLGCTL, sent by a multi-line edit box for Tab: the focus moves on through
+// the tab order (or to the window named in wParam when lParam says so).
+void onNextControl(HWND window, WPARAM wParam, LPARAM lParam) {
+  HWND target = nullptr;
+  if (LOWORD(lParam) != 0) {
+    target = reinterpret_cast<HWND>(wParam);
+  } else {
+    HWND focus = GetFocus();
+    if (focus != window && !IsChild(window, focus)) focus = nullptr;
+    target = GetNextDlgTabItem(window, focus == window ? nullptr : focus, wParam != 0 ? TRUE : FALSE);
+  }
+  if (!target || !IsChild(window, target)) return;
+  // An edit box reached by Tab has its whole text selected, as in dialogs.
+  if ((SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) SendMessageW(target, EM_SETSEL, 0, -1);
+  SetFocus(target);
+}
+
+// The painted title band is the window's caption: dragging it moves the window, a
+// double click maximises or restores it, and the system menu belongs to it.
+LRESULT onHitTest(Session& session, HWND window, WPARAM wParam, LPARAM lParam) {
+  const LRESULT area = DefWindowProcW(window, WM_NCHITTEST, wParam, lParam);
+  if (area != HTCLIENT) return area;
+  POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  ScreenToClient(window, &point);
+  return inTitleBand(point.x, point.y, session.clientWidth) ? HTCAPTION : HTCLIENT;
 }
 
 void onLeftButtonDown(Session& session, HWND window, LPARAM lParam) {
@@ -183,8 +220,13 @@ void onDropFiles(Session& session, HDROP drop) {
   const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
   std::wstring path(static_cast<std::size_t>(length) + 1, L'\0');
   const UINT copied = DragQueryFileW(drop, 0, path.data(), length + 1);
-  path.resize(copied);
+  path.resize(std::min<std::size_t>(copied, length));
   DragFinish(drop);
+  // A path that could not be read is no path: it must not load the plate.
+  if (!dropLoads(count, path.size())) {
+    showStatus(session, 53, true);
+    return;
+  }
   startImageLoad(session, fromWide(path));
 }
 
@@ -245,8 +287,14 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCHAR:
       return 0;  // no menu, no beep
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;
+      // Alt or F10 alone opens nothing; Alt+Space opens the window's system menu.
+      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != L' ') return 0;
       return DefWindowProcW(window, message, wParam, lParam);
+    case WM_NCHITTEST:
+      return onHitTest(session, window, wParam, lParam);
+    case WM_NEXTDLGCTL:
+      onNextControl(window, wParam, lParam);
+      return 0;
     case WM_COMMAND:
       onCommand(session, wParam);
       return 0;
@@ -278,9 +326,17 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DROPFILES:
       onDropFiles(session, reinterpret_cast<HDROP>(wParam));
       return 0;
-    case WM_JOB_DONE:
+    case WM_JOB_DONE: {
+      // Shown again while the job ran, after hiding had released the image: the
+      // image comes back once, whether the job succeeded or not.
+      const bool reload = session.reloadAfterJob;
+      session.reloadAfterJob = false;
       onJobDone(session);
+      if (reload && IsWindowVisible(window) && !session.currentImage && !session.jobRunning) {
+        startImageLoad(session, std::u16string(session.currentPath));
+      }
       return 0;
+    }
     case WM_TRAY_NOTIFY:
       onTrayNotify(session, lParam);
       return 0;
@@ -349,12 +405,29 @@ void runMessageLoop(Session& session) {
         continue;
       }
     }
-    // Alt with a letter would open a menu that does not exist and beep.
-    if (message.message == WM_SYSCHAR) continue;
-    if (IsDialogMessageW(mainWindowOf(session), &message)) continue;
+    // Alt with a letter would open a menu that does not exist and beep; Alt+Space
+    // opens the system menu of the window, whatever control has the focus.
+    if (message.message == WM_SYSCHAR) {
+      if (message.wParam == L' ') SendMessageW(mainWindowOf(session), WM_SYSCOMMAND, SC_KEYMENU, L' ');
+      continue;
+    }
+    // Characters bypass the dialog navigation: it would take an "&" in a button's
+    // label for a mnemonic, so that a key press (Space for "Guide & credits")
+    // clicked that button. Labels are text, never keys.
+    if (message.message != WM_CHAR && IsDialogMessageW(mainWindowOf(session), &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+}
+
+void showDeskFirstTime(HWND window) {
+  showingFirstTime = true;
+  ShowWindow(window, SW_SHOW);
+  // The first ShowWindow of a process may take the show command its launcher gave
+  // (a shortcut set to run minimised or maximised); the desk opens normally anyway.
+  if (!IsWindowVisible(window) || IsIconic(window) || IsZoomed(window)) ShowWindow(window, SW_SHOWNORMAL);
+  showingFirstTime = false;
+  UpdateWindow(window);
 }
 
 }  // namespace tessary

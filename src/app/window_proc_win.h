@@ -24,6 +24,10 @@ enum class KeyRoute {
 // whichever control has the focus.
 KeyRoute keyboardPreFilter(Session& session, const MSG& message);
 
+// Shows the new window normally (never minimised or maximised by the launcher's
+// start-up information) and paints it.
+void showDeskFirstTime(HWND window);
+
 // Runs the message loop with the pre-filter until WM_QUIT or an error.
 void runMessageLoop(Session& session);
 

@@ -28,7 +28,6 @@ using Gdiplus::Color;
 using Gdiplus::RectF;
 using Gdiplus::REAL;
 
-const wchar_t kFontFamily[] = L"Segoe UI";
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -186,8 +185,8 @@ void compositeTile(const TargetPixels& target, const TextTile& tile, int x, int 
 // weight are made once per paint and released with it.
 class TextPainter {
  public:
-  TextPainter(Gdiplus::Graphics& graphics, const TargetPixels& target)
-      : graphics_(graphics), target_(target), family_(kFontFamily) {
+  TextPainter(Gdiplus::Graphics& graphics, const TargetPixels& target, const wchar_t* fontFamily)
+      : graphics_(graphics), target_(target), family_(fontFamily) {
     format_.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
   }
 
@@ -405,7 +404,7 @@ void paintScene(Gdiplus::Graphics& g, const TargetPixels& target, const Session&
     }
   }
 
-  TextPainter text(g, target);
+  TextPainter text(g, target, wide(s.uiFontFamily).c_str());
   const PixelClip whole{0, 0, Wi, Hi};
   const PixelClip inCanvas{20, 178, Wi - 350, Hi - 79};
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
@@ -543,7 +542,7 @@ void drawOwnerButton(const Session& session, const DRAWITEMSTRUCT& item) {
   const std::uint32_t colour = (item.itemState & ODS_DISABLED) ? palette::TextDisabled
                                : active                        ? palette::Background
                                                                : palette::Text;
-  Gdiplus::FontFamily family(kFontFamily);
+  Gdiplus::FontFamily family(wide(session.uiFontFamily).c_str());
   Gdiplus::Font font(&family, 12, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
   Gdiplus::StringFormat centred;
   centred.SetAlignment(Gdiplus::StringAlignmentCenter);

@@ -280,5 +280,105 @@ TEST_F(DeskControls, TabMovesThroughVisibleEnabledControlsInCreationOrder) {
   }
 }
 
+std::string fileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(DeskControls, NoteBoxTakesACharacterTypedAsTwoUnits) {
+  ASSERT_TRUE(waitUntilReady(window));
+  const std::filesystem::path sheet = addMarkerInCanvasCentre(window);
+  ASSERT_FALSE(sheet.empty());
+  HWND note = control(ID_NOTE_EDIT);
+  // U+1F52D TELESCOPE arrives as the keyboard sends it: two WM_CHAR units.
+  const std::wstring telescope = L"\xD83D\xDD2D";
+  typeCharacters(note, L"a" + telescope + L"b");
+  EXPECT_EQ(settledText(note), L"a" + telescope + L"b");
+  // A lone unit of either kind never reaches the box, and costs nothing else.
+  typeCharacters(note, std::wstring(1, telescope[1]) + L"c" + std::wstring(1, telescope[0]) + L"d");
+  EXPECT_EQ(settledText(note), L"a" + telescope + L"bcd");
+  // The sheet holds the character as one four-byte UTF-8 sequence.
+  EXPECT_TRUE(waitFor([&] { return fileBytes(sheet).find("\"a\xF0\x9F\x94\xAD" "bcd\"") != std::string::npos; },
+                      std::chrono::seconds(10)))
+      << fileBytes(sheet);
+
+  // The pair counts two units against the limit of 2,400.
+  setText(note, std::wstring(2399, L'n'));
+  selectRange(note, 2399, 2399);
+  typeCharacters(note, telescope);
+  EXPECT_EQ(settledText(note), std::wstring(2399, L'n')) << "a pair does not fit in one unit";
+  setText(note, std::wstring(2398, L'n'));
+  selectRange(note, 2398, 2398);
+  typeCharacters(note, telescope);
+  EXPECT_EQ(settledText(note), std::wstring(2398, L'n') + telescope);
+}
+
+TEST_F(DeskControls, ShownAgainDuringALoadThatFailsTheImageComesBack) {
+  ASSERT_TRUE(waitUntilReady(window));
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::filesystem::path folder = std::filesystem::path(temp) / "tessary-failing-load";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path text = folder / "notes.txt";
+  {
+    std::ofstream out(text, std::ios::binary | std::ios::trunc);
+    out << "not an image\n";
+  }
+  setText(control(ID_PATH_EDIT), text.wstring());
+  // In one go, before the load can end: open the file, hide the window (which
+  // releases the plate) and show it again while the load still runs.
+  clickButton(window, ID_OPEN_IMAGE);
+  pressKey(window, VK_ESCAPE);
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONUP);
+  settle(window);
+  EXPECT_TRUE(IsWindowVisible(window));
+  // The file is refused; the plate that was on screen is decoded again.
+  EXPECT_TRUE(waitUntilReady(window)) << "the desk was left without an image";
+  settle(window);
+  EXPECT_TRUE(IsWindowEnabled(control(ID_FIT))) << "the image came back only for a moment";
+  removeTree(folder);
+}
+
+TEST_F(DeskControls, HidingAndRestoringKeepsAMaximisedWindowMaximised) {
+  PostMessageW(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  ASSERT_TRUE(waitFor([&] { return IsZoomed(window) != FALSE; }, std::chrono::seconds(5)));
+  clickButton(window, ID_CLOSE);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, std::chrono::seconds(5)));
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
+  settle(window);
+  EXPECT_TRUE(IsZoomed(window)) << "the icon's restore un-maximised the window";
+
+  // Minimising hides to the icon too; the restore brings back the maximised window.
+  PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, std::chrono::seconds(5)));
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
+  settle(window);
+  EXPECT_FALSE(IsIconic(window));
+  EXPECT_TRUE(IsZoomed(window));
+
+  // A normal window stays normal.
+  PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(waitFor([&] { return IsZoomed(window) == FALSE; }, std::chrono::seconds(5)));
+  clickButton(window, ID_CLOSE);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, std::chrono::seconds(5)));
+  PostMessageW(window, kTrayNotify, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, std::chrono::seconds(5)));
+  settle(window);
+  EXPECT_FALSE(IsZoomed(window));
+  EXPECT_FALSE(IsIconic(window));
+}
+
+TEST_F(DeskControls, ADoubleClickNotificationFromAButtonIsAClick) {
+  // The guide toggles on the double-click notification as on a click.
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_GUIDE, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(control(ID_GUIDE)));
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(control(ID_GUIDE_TEXT)) != FALSE; }, std::chrono::seconds(5)));
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_GUIDE_CLOSE, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(control(ID_GUIDE_CLOSE)));
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(control(ID_GUIDE_TEXT)) == FALSE; }, std::chrono::seconds(5)));
+}
+
 }  // namespace
 }  // namespace tessary::testing

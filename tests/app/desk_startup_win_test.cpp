@@ -2,7 +2,9 @@
 // single instance and its hand-over, the UI-test mode, and a plain Quit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 #include <string>
 
 #include "app/control_ids.h"
@@ -50,6 +52,15 @@ TEST_F(DeskStartup, CreatesTheDataFoldersAndTheWindowThenQuitsWithZero) {
   GetWindowRect(window, &outer);
   EXPECT_EQ(outer.right - outer.left, 1320);
   EXPECT_EQ(outer.bottom - outer.top, 900);
+  // Centred on the work area of the monitor that holds the pointer.
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT& work = monitor.rcWork;
+  EXPECT_EQ(outer.left, std::max(work.left, work.left + (work.right - work.left - 1320) / 2));
+  EXPECT_EQ(outer.top, std::max(work.top, work.top + (work.bottom - work.top - 900) / 2));
 
   clickButton(window, ID_QUIT);
   const auto code = desk.waitForExit();
@@ -168,7 +179,7 @@ TEST_F(DeskStartup, TheLastLanguageSwitchWins) {
 }
 
 TEST_F(DeskStartup, OpensNormallyWhenLaunchedMinimisedOrMaximised) {
-  for (int show : {SW_SHOWMINIMIZED, SW_SHOWMINNOACTIVE, SW_SHOWMAXIMIZED}) {
+  for (int show : {SW_SHOWMINIMIZED, SW_SHOWMINNOACTIVE, SW_SHOWMAXIMIZED, SW_HIDE, SW_MINIMIZE}) {
     DeskProcess desk(L"--ui-test", show);
     HWND window = desk.waitForWindow();
     ASSERT_NE(window, nullptr) << "show command " << show;
@@ -228,6 +239,34 @@ TEST_F(DeskStartup, UiTestModeHasItsOwnLockBesideANormalInstance) {
   EXPECT_EQ(normal.waitForExit().value_or(999), 0u);
   clickButton(uiWindow, ID_QUIT);
   EXPECT_EQ(uiTest.waitForExit().value_or(999), 0u);
+}
+
+TEST_F(DeskStartup, ToolsAreNeverEnabledBeforeThereIsAnImage) {
+  DeskProcess desk(L"--ui-test");
+  ASSERT_TRUE(desk.started());
+  // Watched from the moment the controls exist until the plate is shown: the tool
+  // row comes on once, when the image is there, and never before.
+  std::vector<int> seen;
+  HWND window = nullptr;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  while (std::chrono::steady_clock::now() < deadline && desk.running()) {
+    if (!window) {
+      for (const DeskWindow& found : deskWindows()) {
+        if (found.processId == desk.processId()) window = found.window;
+      }
+    }
+    HWND fit = window ? GetDlgItem(window, ID_FIT) : nullptr;
+    if (fit) {
+      const int enabled = IsWindowEnabled(fit) ? 1 : 0;
+      if (seen.empty() || seen.back() != enabled) seen.push_back(enabled);
+      if (enabled && IsWindowEnabled(GetDlgItem(window, ID_PLATE))) break;  // ready
+    }
+    Sleep(1);
+  }
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(seen, (std::vector<int>{0, 1})) << "the tool row was enabled before the plate was shown";
+  clickButton(window, ID_QUIT);
+  EXPECT_EQ(desk.waitForExit().value_or(999), 0u);
 }
 
 }  // namespace

@@ -142,5 +142,19 @@ TEST_F(MouseFixture, WheelTargets) {
   EXPECT_EQ(wheelZoom(2.0, -480), 2.0 * 0.8333333333333334);
 }
 
+TEST(DropRules, OnlyOneReadablePathLoads) {
+  struct Case {
+    std::uint32_t count;
+    std::size_t pathLength;
+    bool loads;
+  };
+  // An empty path is what DragQueryFileW gives when it cannot read the path; it
+  // must not be taken for the built-in plate, which an empty path means elsewhere.
+  for (const Case& c : {Case{1, 12, true}, Case{1, 1, true}, Case{1, 0, false}, Case{0, 0, false},
+                        Case{2, 12, false}, Case{0xFFFFFFFFu, 5, false}}) {
+    EXPECT_EQ(dropLoads(c.count, c.pathLength), c.loads) << c.count << " files, path of " << c.pathLength;
+  }
+}
+
 }  // namespace
 }  // namespace tessary

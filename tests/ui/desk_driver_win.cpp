@@ -3,6 +3,7 @@
 // texts, enabled and visible states and screen rectangles of its controls, which
 // control has the keyboard focus, whether the window is shown at all. It never
 // changes anything in the desk; input comes from real mouse and keyboard events.
+// Like a person copying text elsewhere, it can put text on the clipboard.
 //
 //   desk_driver window                      found, visible, title, client origin and size
 //   desk_driver control <id>                text, enabled, visible, screen rectangle of a child
@@ -16,12 +17,21 @@
 //   desk_driver local-appdata               the local application-data folder
 //   desk_driver pid                         process id of the desk
 //   desk_driver windows                     class, title and visibility of every top-level window
+//   desk_driver type-units <text>           posts the text's UTF-16 units as WM_CHAR messages
+//                                           to the control with the focus, one by one, as the
+//                                           Windows emoji panel and input methods send
+//                                           characters beyond U+FFFF (X key events under
+//                                           Wine cannot carry them)
+//   desk_driver clipboard <how> <text>      puts Unicode text on the clipboard; <how> is
+//                                           terminated, unterminated (no zero inside the
+//                                           memory block) or repeat:<n> (the text n times)
 // Output is UTF-8 with LF line ends. Exit code 0 on success, 1 when the condition
 // was not met, 2 for a usage error.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -127,10 +137,41 @@ bool waitFor(DWORD milliseconds, Condition condition) {
   }
 }
 
+// The memory block holds exactly the text's units, plus the terminating zero
+// only when asked for.
+bool putClipboard(const std::wstring& text, bool terminated) {
+  const std::size_t bytes = (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes == 0 ? 1 : bytes);
+  if (memory == nullptr) {
+    return false;
+  }
+  void* target = GlobalLock(memory);
+  if (target == nullptr) {
+    GlobalFree(memory);
+    return false;
+  }
+  std::memcpy(target, text.c_str(), bytes);
+  GlobalUnlock(memory);
+  bool done = false;
+  for (int attempt = 0; attempt < 20 && !done; ++attempt) {
+    if (OpenClipboard(nullptr)) {
+      EmptyClipboard();
+      done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+      CloseClipboard();
+    } else {
+      Sleep(50);
+    }
+  }
+  if (!done) {
+    GlobalFree(memory);  // the clipboard owns the block only after success
+  }
+  return done;
+}
+
 int usage() {
   out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
       "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
-      "local-appdata | pid | windows\n");
+      "local-appdata | pid | windows | type-units <text> | clipboard <terminated|unterminated|repeat:N> <text>\n");
   return 2;
 }
 
@@ -155,9 +196,11 @@ int wmain(int argc, wchar_t** argv) {
     RECT outer{};
     GetWindowRect(window, &outer);
     char line[256];
-    std::snprintf(line, sizeof line, "found 1\nvisible %d\nclient %ld %ld %ld %ld\nouter %ld %ld %ld %ld\n",
+    std::snprintf(line, sizeof line,
+                  "found 1\nvisible %d\nclient %ld %ld %ld %ld\nouter %ld %ld %ld %ld\nzoomed %d\niconic %d\n",
                   IsWindowVisible(window) ? 1 : 0, origin.x, origin.y, client.right - client.left,
-                  client.bottom - client.top, outer.left, outer.top, outer.right, outer.bottom);
+                  client.bottom - client.top, outer.left, outer.top, outer.right, outer.bottom,
+                  IsZoomed(window) ? 1 : 0, IsIconic(window) ? 1 : 0);
     out(line);
     out("title " + oneLine(toUtf8(windowText(window))) + "\n");
     return 0;
@@ -257,6 +300,38 @@ int wmain(int argc, wchar_t** argv) {
         },
         0);
     return 0;
+  }
+  if (command == L"type-units" && argc >= 3) {
+    HWND window = desk();
+    if (window == nullptr) {
+      return 1;
+    }
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || info.hwndFocus == nullptr) {
+      return 1;
+    }
+    for (const wchar_t* unit = argv[2]; *unit != L'\0'; ++unit) {
+      PostMessageW(info.hwndFocus, WM_CHAR, static_cast<WPARAM>(*unit), 1);
+      Sleep(40);
+    }
+    return 0;
+  }
+  if (command == L"clipboard" && argc >= 4) {
+    const std::wstring how = argv[2];
+    std::wstring text = argv[3];
+    bool terminated = true;
+    if (how == L"unterminated") {
+      terminated = false;
+    } else if (how.rfind(L"repeat:", 0) == 0) {
+      const int count = _wtoi(how.c_str() + 7);
+      std::wstring repeated;
+      for (int i = 0; i < count; ++i) repeated += text;
+      text = repeated;
+    } else if (how != L"terminated") {
+      return usage();
+    }
+    return putClipboard(text, terminated) ? 0 : 1;
   }
   if (command == L"pid") {
     HWND window = desk();

@@ -277,3 +277,37 @@ check() {
   note_fail "$description"
   return 1
 }
+
+# --- keyboard and window checks -------------------------------------------------------
+
+# window_field NAME: one value of "desk_driver window" (visible, zoomed, iconic, ...).
+window_field() { drv window | sed -n "s/^$1 //p"; }
+window_outer() { drv window | sed -n 's/^outer //p'; }
+
+# The canvas of the current client area as a crop geometry WxH+X+Y.
+canvas_area() { echo "$((CW - 370))x$((CH - 257))+$((CX + 20))+$((CY + 178))"; }
+
+# mode_active ID FILE: the mode button is drawn filled with the highlight colour.
+mode_active() {
+  local l t r b
+  read -r _ _ _ _ _ l t r b _ < <(control_line "$1")
+  [ "$(colour_count "$2" "$l" "$t" $((r - l)) $((b - t)) "$HIGHLIGHT" 6%)" -gt $(((r - l) * (b - t) / 2)) ]
+}
+
+# same_pixels A B AREA / other_pixels A B AREA: the two screenshots agree (differ) there.
+same_pixels() { [ "$(pixel_difference "$1" "$2" "$3")" = 0 ]; }
+other_pixels() { count_above "$(pixel_difference "$1" "$2" "$3")" 100; }
+
+# A system or popup menu is open on screen (waits up to three seconds for it).
+menu_open() {
+  local i
+  for ((i = 0; i < 10; i++)); do
+    drv windows | grep -q '^#32768 .* visible 1' && return 0
+    sleep 0.3
+  done
+  return 1
+}
+menu_closed() { ! drv windows | grep -q '^#32768 .* visible 1'; }
+
+# matches TEXT REGEX: the text matches the extended regular expression.
+matches() { [[ "$1" =~ $2 ]]; }

@@ -504,3 +504,307 @@ scenario_languages() {
   check "the Spanish and German Open image buttons look different ($differing pixels)" \
     count_above "$differing" 20
 }
+
+# --- the keyboard in the states a person reaches -----------------------------------
+
+# keyboard_lives WHAT: after WHAT the desk window has the keyboard and the single-key
+# shortcuts act: M and C choose their modes, Escape leaves the mode without hiding,
+# F fits the view again after the wheel zoomed it.
+keyboard_lives() {
+  local what=$1 f
+  check "$what: the keyboard focus is on the desk window (focus $(focused_control))" [ "$(focused_control)" = 0 ]
+  press_key m
+  f=$(shot "$what-m")
+  check "$what: M chooses Add marker" mode_active 110 "$f"
+  press_key c
+  f=$(shot "$what-c")
+  check "$what: C chooses Select crop" mode_active 111 "$f"
+  press_key Escape
+  f=$(shot "$what-escape")
+  check "$what: Escape leaves Crop mode for Pan" mode_active 109 "$f"
+  check "$what: Escape out of a mode keeps the window shown" [ "$(window_field visible)" = 1 ]
+  local area fitted zoomed refitted cx cy
+  area=$(canvas_area)
+  press_key f
+  fitted=$(shot "$what-fitted")
+  read -r cx cy < <(client_to_screen $((20 + (CW - 370) / 2)) $((178 + (CH - 257) / 2)))
+  move_to "$cx" "$cy"
+  xdotool click 4
+  sleep 0.3
+  zoomed=$(shot "$what-wheel")
+  check "$what: the wheel zoomed the canvas" other_pixels "$fitted" "$zoomed" "$area"
+  press_key f
+  sleep 0.2
+  refitted=$(shot "$what-f")
+  check "$what: F fits the view again" same_pixels "$fitted" "$refitted" "$area"
+}
+
+# Each button that disables itself (or the tool row) when clicked leaves the
+# keyboard with the desk: Sky plate, Open image, Enter in the path box, Export crop
+# PNG, Remove marker and Undo removal; Ctrl+S saves what a failed save left
+# unsaved; Escape in Pan mode hides the desk.
+scenario_keys_after_clicks() {
+  local png="$WORK/keys.png" w h
+  start_with_plate --ui-test || return 1
+  click_control 100
+  wait_job_done || { note_fail "the plate did not load again"; return 1; }
+  keyboard_lives "sky-plate"
+
+  read -r w h < <(fitting_size 240 180)
+  make_test_png "$png" "$w" "$h"
+  local windows_png="Z:${png//\//\\}"
+  click_control 102
+  type_text "$windows_png"
+  click_control 101
+  wait_job_done || { note_fail "the local image did not load"; return 1; }
+  keyboard_lives "open-image"
+
+  open_path "$windows_png"
+  wait_job_done || { note_fail "Enter in the path box loaded nothing"; return 1; }
+  keyboard_lives "path-enter"
+
+  fit_view "$w" "$h"
+  click_control 111
+  local x0 y0 x1 y1
+  read -r x0 y0 < <(image_to_screen 20.5 20.5)
+  read -r x1 y1 < <(image_to_screen 90.5 70.5)
+  move_to "$x0" "$y0"
+  xdotool mousedown 1
+  move_to "$x1" "$y1"
+  xdotool mouseup 1
+  click_control 112
+  wait_job_done || { note_fail "the crop export did not end"; return 1; }
+  check "the crop was exported" wait_glob "$DATA/exports/Tessary-*.png" 5
+  keyboard_lives "export-crop"
+
+  # Remove marker and Undo removal while the sheet cannot be saved: the change
+  # stays unsaved (the one timer save fails too) until Ctrl+S saves it.
+  local sheet="$DATA/observations/$(sha256sum "$png" | awk '{print $1}').json"
+  add_marker_at 120.5 90.5
+  check "the marker is saved" wait_marks "$sheet" 1 5
+  mkdir -p "$sheet.tmp"
+  click_control 116
+  sleep 2
+  rmdir "$sheet.tmp"
+  check "the removal is not saved yet" [ "$(sheet_marks "$sheet")" = 1 ]
+  keyboard_lives "remove-marker"
+  press_key ctrl+s
+  check "remove-marker: Ctrl+S saves the removal" wait_marks "$sheet" 0 5
+
+  mkdir -p "$sheet.tmp"
+  click_control 117
+  sleep 2
+  rmdir "$sheet.tmp"
+  check "the undone removal is not saved yet" [ "$(sheet_marks "$sheet")" = 0 ]
+  keyboard_lives "undo-removal"
+  press_key ctrl+s
+  check "undo-removal: Ctrl+S saves the restored marker" wait_marks "$sheet" 1 5
+
+  press_key Escape
+  check "Escape in Pan mode hides the desk" drv wait-hidden 10000
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  check "a second start shows the desk again" drv wait-window 10000 shown
+  wait_job_done
+}
+
+# Space never clicks "Guide & credits" through its label; Tab and Shift+Tab leave
+# the note box and the guide text.
+scenario_space_and_tab() {
+  start_with_plate --ui-test || return 1
+  # shellcheck disable=SC2046
+  click_at $(canvas_margin_point)
+  check "a click on the canvas gives the window the keyboard" [ "$(focused_control)" = 0 ]
+  press_key space
+  sleep 0.3
+  check "Space on the window does not open the guide" [ "$(control_line 119 | awk '{print $4}')" = 0 ]
+  local i
+  for ((i = 0; i < 20; i++)); do
+    [ "$(focused_control)" = 109 ] && break
+    press_key Tab
+  done
+  check "Tab reaches the Pan button" [ "$(focused_control)" = 109 ]
+  press_key space
+  sleep 0.3
+  check "Space on a button does not open the guide" [ "$(control_line 119 | awk '{print $4}')" = 0 ]
+  check "Space clicked the focused button itself (Pan stays chosen)" mode_active 109 "$(shot space-on-pan)"
+
+  add_marker_at $((PLATE_W / 2)) $((PLATE_H / 2))
+  check "the marker is saved" wait_marks "$SHEET" 1 5
+  check "the note box has the keyboard" [ "$(focused_control)" = 114 ]
+  press_key Tab
+  check "Tab leaves the note box for the first control (got $(focused_control))" [ "$(focused_control)" = 100 ]
+  press_key shift+Tab
+  check "Shift+Tab goes back to the note box (got $(focused_control))" [ "$(focused_control)" = 114 ]
+  press_key shift+Tab
+  check "Shift+Tab leaves the note box for the path box (got $(focused_control))" [ "$(focused_control)" = 102 ]
+  check "no Tab was typed into the note" [ -z "$(control_text 114)" ]
+
+  click_control 103
+  check "the guide opens" [ "$(control_line 119 | awk '{print $4}')" = 1 ]
+  click_control 119
+  check "the guide text has the keyboard" [ "$(focused_control)" = 119 ]
+  press_key Tab
+  check "Tab leaves the guide text (got $(focused_control))" [ "$(focused_control)" = 100 ]
+  click_control 119
+  press_key shift+Tab
+  check "Shift+Tab leaves the guide text for the path box (got $(focused_control))" [ "$(focused_control)" = 102 ]
+}
+
+# One table of clipboard contents pasted into the path box by Ctrl+V, Shift+Insert
+# and the context menu's Paste: only whole, terminated, acceptable text is inserted.
+scenario_clipboard_routes() {
+  start_with_plate --ui-test || return 1
+  # how|text|what the box may hold afterwards (a regular expression)|refused (1),
+  # accepted (0) or either (-)
+  # Wine's clipboard puts a zero into the last unit of text it hands over, so under
+  # Wine the unterminated "abc" arrives as "ab"; Windows hands it over as it is and
+  # the desk refuses it. Either way nothing beyond the block is read (unit tests of
+  # the block rule cover the refusal itself).
+  local cases=(
+    "terminated|Orion nebula|^Orion nebula\$|0"
+    "unterminated|abc|^(ab)?\$|-"
+    "terminated||^\$|0"
+    "repeat:16001|a|^\$|1"
+    "terminated|Жук|^\$|1"
+  )
+  local route entry how text expected refused got f
+  for route in ctrl+v shift+Insert menu; do
+    for entry in "${cases[@]}"; do
+      IFS='|' read -r how text expected refused <<<"$entry"
+      click_control 109    # a normal status line to start from
+      click_control 102
+      press_key End shift+Home BackSpace
+      drv clipboard "$how" "$text" >/dev/null || note_fail "$route: could not put '$how $text' on the clipboard"
+      if [ "$route" = menu ]; then
+        xdotool click 3
+        sleep 0.4
+        press_key Down Down Down Return
+      else
+        press_key "$route"
+      fi
+      sleep 0.3
+      got=$(control_text 102)
+      check "$route, $how '${text:0:20}': the box holds $expected (got '${got:0:40}')" matches "$got" "$expected"
+      [ "$refused" = - ] && continue
+      f=$(shot "$route-${how%%:*}")
+      if [ "$refused" = 1 ]; then
+        check "$route, $how '${text:0:20}': the refusal shows as an error" [ "$(status_error_pixels "$f")" -gt 10 ]
+      else
+        check "$route, $how '${text:0:20}': no error is shown" [ "$(status_error_pixels "$f")" -lt 5 ]
+      fi
+    done
+  done
+}
+
+# The title band moves the window and maximises it on a double click, Alt+Space
+# opens the system menu, the desk opens centred, a restore keeps it maximised, and a
+# quick double click on + zooms twice.
+scenario_window_handling() {
+  start_with_plate --ui-test || return 1
+  local sw sh l t r b
+  read -r sw sh < <(xdotool getdisplaygeometry)
+  read -r l t r b < <(window_outer)
+  check "the desk opens centred on the screen ($l, $t)" \
+    [ "$l $t" = "$(((sw - (r - l)) / 2)) $(((sh - (b - t)) / 2))" ]
+
+  # Two quick clicks on + zoom as far as two slow ones.
+  local area plus slow quick
+  area=$(canvas_area)
+  click_control 105
+  click_control 108
+  sleep 0.8
+  click_control 108
+  sleep 0.3
+  slow=$(shot plus-twice-slowly)
+  click_control 105
+  local xy
+  xy=$(control_centre 108)
+  # shellcheck disable=SC2086
+  move_to $xy
+  xdotool click --repeat 2 --delay 80 1
+  sleep 0.3
+  quick=$(shot plus-double-click)
+  check "a double click on + zooms twice" same_pixels "$slow" "$quick" "$area"
+
+  # Dragging the free part of the title band moves the window.
+  local bx by
+  read -r bx by < <(client_to_screen 520 10)
+  move_to "$bx" "$by"
+  xdotool mousedown 1
+  move_to $((bx + 40)) $((by + 30))
+  move_to $((bx + 80)) $((by + 60))
+  xdotool mouseup 1
+  sleep 0.3
+  local l2 t2
+  read -r l2 t2 _ _ < <(window_outer)
+  check "dragging the title band moves the window by (80, 60) (from $l, $t to $l2, $t2)" \
+    [ "$l2 $t2" = "$((l + 80)) $((t + 60))" ]
+  read_geometry
+
+  # A double click on it maximises; hiding and a second start keep it maximised.
+  read -r bx by < <(client_to_screen 520 10)
+  move_to "$bx" "$by"
+  xdotool click --repeat 2 --delay 80 1
+  sleep 0.5
+  check "a double click on the title band maximises the window" [ "$(window_field zoomed)" = 1 ]
+  check "the maximised window keeps the keyboard (focus $(focused_control))" [ "$(focused_control)" != -1 ]
+  press_key Escape
+  check "Escape hides the maximised window" drv wait-hidden 10000
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  check "a second start shows the window again" drv wait-window 10000 shown
+  check "the restored window is still maximised" [ "$(window_field zoomed)" = 1 ]
+  wait_job_done
+  read_geometry
+  read -r bx by < <(client_to_screen 520 10)
+  move_to "$bx" "$by"
+  xdotool click --repeat 2 --delay 80 1
+  sleep 0.5
+  check "a second double click restores the window" [ "$(window_field zoomed)" = 0 ]
+  check "the window is back where it was dragged to" [ "$(window_outer | awk '{print $1, $2}')" = "$l2 $t2" ]
+  read_geometry
+
+  # Alt+Space opens the system menu; Escape closes it and leaves the window shown.
+  press_key alt+space
+  sleep 0.5
+  check "Alt+Space opens the window's system menu" menu_open
+  shot system-menu >/dev/null
+  press_key Escape
+  sleep 0.3
+  check "Escape closes the system menu" menu_closed
+  check "the window stays shown" [ "$(window_field visible)" = 1 ]
+}
+
+# A keyboard-only sequence after a click on Sky plate: F, M, a click on the image,
+# a note with an emoji typed, Escape leaves Mark mode, Escape hides the desk.
+scenario_keyboard_only() {
+  start_with_plate --ui-test || return 1
+  click_control 100
+  wait_job_done || { note_fail "the plate did not load again"; return 1; }
+  press_key f
+  press_key m
+  local ix=$((PLATE_W * 2 / 5)) iy=$((PLATE_H / 3)) xy
+  xy=$(image_to_screen "$ix" "$iy")
+  # shellcheck disable=SC2086
+  click_at $xy
+  check "M and a click add a marker" wait_marks "$SHEET" 1 5
+  # X key events under Wine carry no character beyond U+FFFF; the emoji arrives as
+  # the Windows emoji panel sends it, two WM_CHAR units.
+  type_text "Pillars "
+  drv type-units "🔭" >/dev/null
+  type_text " west"
+  check "the typed note with the emoji is in the note box" [ "$(control_text 114)" = "Pillars 🔭 west" ]
+  sleep 2
+  check "the emoji is saved as one UTF-8 character" grep -q "\"note\": \"Pillars $(printf '\xf0\x9f\x94\xad') west\"" "$SHEET"
+  press_key Escape
+  sleep 0.3
+  local f
+  f=$(shot after-first-escape)
+  check "the first Escape leaves Mark mode" mode_active 109 "$f"
+  check "the first Escape keeps the window shown" [ "$(window_field visible)" = 1 ]
+  press_key Escape
+  check "the second Escape hides the desk" drv wait-hidden 10000
+  shot after-second-escape >/dev/null
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  check "a second start shows the desk again" drv wait-window 10000 shown
+  wait_job_done
+}
