@@ -118,6 +118,23 @@ click_control() {
 focused_control() { drv focus; }
 
 type_text() { xdotool type --delay 40 -- "$1"; }
+# xdotool types a character that is not on the keyboard map by binding it to a spare
+# key for that one press and unbinding it at once; on a busy machine Wine can read the
+# press after the unbinding and the character is lost. type_until CHAR CMD... types
+# CHAR (a single key) up to three times until CMD, which observes its effect, succeeds.
+type_until() {
+  local ch=$1 i
+  shift
+  for i in 1 2 3; do
+    xdotool type --delay 150 -- "$ch"
+    sleep 0.5
+    "$@" && return 0
+  done
+  return 1
+}
+# refusal_shown NAME: a screenshot named NAME shows the status line in error style.
+refusal_shown() { [ "$(status_error_pixels "$(shot "$1")")" -gt 10 ]; }
+note_box_is() { [ "$(control_text 114)" = "$1" ]; }
 press_key() { xdotool key --delay 60 "$@"; }
 
 # --- view arithmetic (the desk's own fit rule, observed from outside) ---------------
