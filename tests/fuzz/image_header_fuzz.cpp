@@ -71,6 +71,17 @@ void pngQuiet(png_structp, png_const_charp) {}
 // The size libpng reads from the header (everything up to the first image data), or
 // none when it refuses the header.
 std::optional<DeclaredSize> libpngSize(const std::uint8_t* data, std::size_t size) {
+  // libpng reads every chunk before the first image data whole (and clears a buffer
+  // of the declared length first): data that cannot hold those chunks is refused
+  // here as libpng would refuse it at its end, without the gigabyte buffer.
+  for (std::size_t at = 8;;) {
+    if (size - at < 8) return std::nullopt;
+    const std::size_t length = (std::size_t{data[at]} << 24) | (std::size_t{data[at + 1]} << 16) |
+                               (std::size_t{data[at + 2]} << 8) | data[at + 3];
+    if (std::memcmp(data + at + 4, "IDAT", 4) == 0) break;
+    if (length > size - at - 8 || size - at - 8 - length < 4) return std::nullopt;
+    at += 12 + length;
+  }
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFails, pngQuiet);
   if (png == nullptr) std::abort();
   png_infop info = png_create_info_struct(png);
@@ -78,7 +89,6 @@ std::optional<DeclaredSize> libpngSize(const std::uint8_t* data, std::size_t siz
   PngInput input{data, size, 0};
   std::optional<DeclaredSize> result;
   if (setjmp(png_jmpbuf(png)) == 0) {
-    png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
     png_set_read_fn(png, &input, pngRead);
     png_read_info(png, info);
     result = DeclaredSize{png_get_image_width(png, info), png_get_image_height(png, info)};
