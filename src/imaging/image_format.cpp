@@ -1,5 +1,6 @@
 #include "imaging/image_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/pixels.h"
@@ -156,22 +157,28 @@ std::optional<DeclaredSize> jpegDeclaredSize(const std::uint8_t* bytes, std::siz
   }
 }
 
-// The size of an uncompressed BMP pixel array, or none when the header is not one
-// that is read here.
-std::optional<std::uint64_t> bmpPixelArrayBytes(const std::uint8_t* bytes, std::size_t count,
-                                                std::uint64_t* headersSize) {
+// The sides and the pixel array of an uncompressed BMP, as its headers declare them.
+struct BmpLayout {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t pixelBytes = 0;   // saturates at UINT64_MAX
+  std::uint64_t headersSize = 0;  // the file header and the information header
+};
+
+// None when the header is not one that is read here: too short, another header
+// size, a compression other than none or bit fields, or a side or bit count of 0.
+std::optional<BmpLayout> uncompressedBmpLayout(const std::uint8_t* bytes, std::size_t count) {
   constexpr std::size_t kFileHeader = 14;
   if (count < kFileHeader + 4) {
     return std::nullopt;
   }
   const std::uint32_t infoSize = readLe32(bytes + kFileHeader);
-  std::uint64_t width = 0;
-  std::uint64_t height = 0;
+  BmpLayout layout;
   std::uint32_t bitsPerPixel = 0;
   if (infoSize == 12) {  // BITMAPCOREHEADER: 16-bit sides, no compression
     if (count < kFileHeader + 12) return std::nullopt;
-    width = readLe16(bytes + 18);
-    height = readLe16(bytes + 20);
+    layout.width = readLe16(bytes + 18);
+    layout.height = readLe16(bytes + 20);
     bitsPerPixel = readLe16(bytes + 24);
   } else if (infoSize >= 40) {  // BITMAPINFOHEADER and its later versions
     if (count < kFileHeader + 40) return std::nullopt;
@@ -184,24 +191,26 @@ std::optional<std::uint64_t> bmpPixelArrayBytes(const std::uint8_t* bytes, std::
       return std::nullopt;  // run-length, JPEG or PNG data: the decoder judges it
     }
     if (signedWidth <= 0) return std::nullopt;  // refused by the frame size check
-    width = static_cast<std::uint64_t>(signedWidth);
+    layout.width = static_cast<std::uint64_t>(signedWidth);
     // A negative height stores the rows top-down.
-    height = signedHeight < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(std::int64_t{signedHeight})
-                              : static_cast<std::uint64_t>(signedHeight);
+    layout.height = signedHeight < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(std::int64_t{signedHeight})
+                                     : static_cast<std::uint64_t>(signedHeight);
   } else {
     return std::nullopt;
   }
-  if (bitsPerPixel == 0 || width == 0 || height == 0) {
+  if (bitsPerPixel == 0 || layout.width == 0 || layout.height == 0) {
     return std::nullopt;
   }
-  *headersSize = kFileHeader + infoSize;
-  // Rows are padded to four bytes. width * bits stays below 2^48, the product is
-  // kept from wrapping by saturating.
-  const std::uint64_t rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-  if (height > UINT64_MAX / rowBytes) {
-    return UINT64_MAX;
-  }
-  return rowBytes * height;
+  layout.headersSize = kFileHeader + std::uint64_t{infoSize};
+  // Rows are padded to four bytes. width * bits stays below 2^48; the product
+  // saturates instead of wrapping.
+  const std::uint64_t rowBytes = (layout.width * bitsPerPixel + 31) / 32 * 4;
+  layout.pixelBytes = layout.height > UINT64_MAX / rowBytes ? UINT64_MAX : rowBytes * layout.height;
+  return layout;
+}
+
+bool exceedsData(const BmpLayout& layout, std::size_t count) {
+  return layout.headersSize > count || layout.pixelBytes > count - layout.headersSize;
 }
 
 }  // namespace
@@ -221,9 +230,8 @@ bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count) {
   if (imageFormatOf(bytes, count) != ImageFormat::Bmp) {
     return false;
   }
-  std::uint64_t headersSize = 0;
-  const std::optional<std::uint64_t> pixelBytes = bmpPixelArrayBytes(bytes, count, &headersSize);
-  return pixelBytes && (headersSize > count || *pixelBytes > count - headersSize);
+  const std::optional<BmpLayout> layout = uncompressedBmpLayout(bytes, count);
+  return layout && exceedsData(*layout, count);
 }
 
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
@@ -234,8 +242,18 @@ void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t coun
       throw ImageError("Cannot read image");
     }
     requirePixelLimits(size->width, size->height);
-  } else if (format == ImageFormat::Bmp && bmpPixelArrayExceedsData(bytes, count)) {
-    throw ImageError("Cannot read image");
+  } else if (format == ImageFormat::Bmp) {
+    if (const std::optional<BmpLayout> layout = uncompressedBmpLayout(bytes, count)) {
+      // Sides over the limits get the answer the frame size would give; within
+      // them, a pixel array that is not in the data ends here, before the decoder
+      // asks for memory to read it into.
+      constexpr std::uint64_t kPast = std::uint64_t{kMaxImageSide} + 1;
+      requirePixelLimits(static_cast<std::uint32_t>(std::min(layout->width, kPast)),
+                         static_cast<std::uint32_t>(std::min(layout->height, kPast)));
+      if (exceedsData(*layout, count)) {
+        throw ImageError("Cannot read image");
+      }
+    }
   }
 }
 

@@ -60,9 +60,10 @@ bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count);
 // decode the whole image while they initialise, before the frame size can be asked
 // for, so PNG and JPEG data must show its size first: raises ImageError("Cannot
 // read image") when declaredImageSize finds none, and ImageError("Pixel limit")
-// when the size found breaks the limits. An uncompressed BMP whose pixel array
-// cannot be in the data is "Cannot read image". TIFF data passes; for every format
-// the frame size remains the authoritative check.
+// when the size found breaks the limits. An uncompressed BMP is "Pixel limit" when
+// its header's sides break the limits and otherwise "Cannot read image" when its
+// pixel array cannot be in the data. TIFF data passes; for every format the frame
+// size remains the authoritative check.
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
                                      ImageFormat format);
 

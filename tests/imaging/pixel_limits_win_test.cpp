@@ -140,9 +140,71 @@ TEST(PixelLimitHeadersDeathTest, NoLargeAllocationBeforeTheRefusal) {
   }
   // Control: a header just inside the limits gets its 600 MB buffer before it fails
   // for want of data, and the measurement sees it.
-  EXPECT_EXIT(decodeInFreshProcessAndExit(bmpHeader(12'247, 12'247), "Image operation failed",
+  EXPECT_EXIT(decodeInFreshProcessAndExit(tiffHeader(12'247, 12'247), "Image operation failed",
                                           kAllowedGrowth),
               ::testing::ExitedWithCode(2), "peak");
+}
+
+// A frame header of the given size (baseline, one component) after FF D8 and an
+// application segment, then `between` bytes, the frame header, a scan header and
+// a few bytes of scan data.
+std::vector<std::uint8_t> jpegWithFrameAfter(std::vector<std::uint8_t> between, std::uint32_t width,
+                                             std::uint32_t height) {
+  std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00};
+  jpeg.insert(jpeg.end(), between.begin(), between.end());
+  const std::vector<std::uint8_t> rest = {
+      0xFF, 0xC0, 0x00, 0x0B, 0x08, static_cast<std::uint8_t>(height >> 8), static_cast<std::uint8_t>(height),
+      static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(width), 0x01, 0x01, 0x11, 0x00,
+      0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34, 0x56, 0xFF, 0xD9};
+  jpeg.insert(jpeg.end(), rest.begin(), rest.end());
+  return jpeg;
+}
+
+// Headers the decoders read past tolerantly (a stray byte, FF 00, a segment length
+// below 2), headers whose size cannot be found, and an uncompressed BMP whose pixel
+// array is not in the file: all refused before a decoder is created, in a fresh
+// process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind a
+// stray byte ended the process inside the decoder before).
+TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr std::size_t kAllowedGrowth = 64u << 20;
+  auto pngWithoutHeaderFirst = imagetest::pngSignature();
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "tEXt", {'a', 0, 'b'});
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "IHDR", imagetest::pngHeaderChunkData(20'000, 20'000, 8, 2));
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "IEND", {});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {"JPEG 40,000 square behind a stray byte", jpegWithFrameAfter({0x5A}, 40'000, 40'000), "Pixel limit"},
+      {"JPEG 20,000 square behind a stray byte", jpegWithFrameAfter({0x00}, 20'000, 20'000), "Pixel limit"},
+      {"JPEG 20,001 wide behind FF 00", jpegWithFrameAfter({0xFF, 0x00}, 20'001, 1), "Pixel limit"},
+      {"JPEG 12,248 square behind a segment of length 0",
+       jpegWithFrameAfter({0xFF, 0xE1, 0x00, 0x00}, 12'248, 12'248), "Pixel limit"},
+      {"JPEG 12,248 square behind a segment of length 1 and fill bytes",
+       jpegWithFrameAfter({0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFF}, 12'248, 12'248), "Pixel limit"},
+      {"JPEG scan before any frame header", jpegWithFrameAfter({0xFF, 0xDA, 0x00, 0x02}, 20'000, 20'000),
+       "Cannot read image"},
+      {"JPEG whose walk runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46}, "Cannot read image"},
+      {"PNG whose first chunk is not the header", pngWithoutHeaderFirst, "Cannot read image"},
+      {"BMP headers alone, 12,247 square", bmpHeader(12'247, 12'247), "Cannot read image"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
+        << c.name;
+  }
+}
+
+// The same frames at a small size decode: the walk lets through what it understands.
+TEST(PixelLimitHeaders, TolerantMarkerWalksOfSmallFramesReachTheDecoder) {
+  const std::vector<std::uint8_t> betweens[] = {{0x5A}, {0xFF, 0x00}, {0xFF, 0xE1, 0x00, 0x00}};
+  for (const auto& between : betweens) {
+    const std::string error = decodeError(jpegWithFrameAfter(between, 16, 8));
+    EXPECT_NE(error, "Pixel limit");
+    EXPECT_NE(error, "Cannot read image");
+  }
 }
 
 }  // namespace
