@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the platform-free rules natively under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows build under Wine
+# AddressSanitizer and UndefinedBehaviorSanitizer, a short run of every libFuzzer
+# target (scripts/fuzz.sh), then the Windows build under Wine
 # (unit tests through CTest, the program's own --self-test, the end-to-end scenarios
 # against a real window on a virtual display). Fails when anything fails.
 set -euo pipefail
@@ -15,6 +16,9 @@ cmake -S . -B "$TESSARY_BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/nu
 cmake --build "$TESSARY_BUILD/native" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$TESSARY_BUILD/native" --output-on-failure -j "$jobs"
+
+echo "== Fuzz targets, a short run of each from its seed corpus (clang, ASan + UBSan)"
+"$TESSARY_ROOT/scripts/fuzz.sh" --seeds-only 5
 
 echo "== Windows build"
 cmake -S . -B "$TESSARY_BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \

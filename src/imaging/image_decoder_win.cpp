@@ -84,7 +84,8 @@ std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count
   const ImageFormat format = requireImageFormat(bytes, count);
   // Wine's PNG and JPEG decoders decode the whole image inside Initialize, before
   // the frame size can be asked for; the size written in the header is therefore
-  // checked first, so that a hostile header cannot make the decoder allocate.
+  // found and checked first, and PNG or JPEG data whose size cannot be found never
+  // reaches a decoder, so that a hostile header cannot make the decoder allocate.
   requireDeclaredSizeWithinLimits(bytes, count, format);
 
   // The digest needs only the source bytes, which are all here: they are hashed on

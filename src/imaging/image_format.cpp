@@ -1,5 +1,6 @@
 #include "imaging/image_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/pixels.h"
@@ -71,71 +72,188 @@ std::uint32_t readBe32(const std::uint8_t* p) {
 
 std::uint32_t readBe16(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
 
+std::uint32_t readLe32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
+}
+
+std::uint32_t readLe16(const std::uint8_t* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
+
 std::optional<DeclaredSize> pngDeclaredSize(const std::uint8_t* bytes, std::size_t count) {
-  // Signature (8), then the IHDR chunk: length 13, type, width, height.
+  // Signature (8), then the whole IHDR chunk: length 13, type, width, height, five
+  // one-byte fields and the CRC.
   static constexpr std::uint8_t kHeaderChunk[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-  if (count < 24 || std::memcmp(bytes + 8, kHeaderChunk, sizeof kHeaderChunk) != 0) {
+  constexpr std::size_t kThroughHeaderChunk = 8 + 8 + 13 + 4;
+  if (count < kThroughHeaderChunk || std::memcmp(bytes + 8, kHeaderChunk, sizeof kHeaderChunk) != 0) {
     return std::nullopt;
   }
   return DeclaredSize{readBe32(bytes + 16), readBe32(bytes + 20)};
 }
 
+enum class JpegMarkerKind { Frame, Segment, Parameterless, Refused };
+
+JpegMarkerKind jpegMarkerKind(std::uint8_t marker) {
+  switch (marker) {
+    case 0xC0: case 0xC1: case 0xC2: case 0xC9: case 0xCA:  // frame types the decoders support
+      return JpegMarkerKind::Frame;
+    case 0xC4:                     // Huffman tables
+    case 0xCC:                     // arithmetic coding conditioning
+    case 0xDB:                     // quantisation tables
+    case 0xDC:                     // number of lines
+    case 0xDD:                     // restart interval
+    case 0xFE:                     // comment
+      return JpegMarkerKind::Segment;
+    case 0x01:                     // TEM
+    case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD6: case 0xD7:
+      return JpegMarkerKind::Parameterless;
+    default:
+      break;
+  }
+  if (marker >= 0xE0 && marker <= 0xEF) {
+    return JpegMarkerKind::Segment;  // application segments
+  }
+  // A second start of image, the start of scan or the end of image before any frame
+  // header, the frame types the decoders refuse (lossless, hierarchical and the
+  // rest) and unknown markers: the decoders stop with an error at every one of them.
+  return JpegMarkerKind::Refused;
+}
+
 std::optional<DeclaredSize> jpegDeclaredSize(const std::uint8_t* bytes, std::size_t count) {
   std::size_t at = 2;  // after the start-of-image marker
-  while (at + 1 < count) {
-    if (bytes[at] != 0xFF) {
-      return std::nullopt;
-    }
-    const std::uint8_t marker = bytes[at + 1];
-    if (marker == 0xFF) {
-      ++at;  // fill byte
-      continue;
-    }
-    at += 2;
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
-      continue;  // markers without a segment
-    }
-    if (marker == 0xD9 || marker == 0xDA || at + 2 > count) {
-      return std::nullopt;  // end of image or start of scan before any frame header
-    }
-    const std::size_t length = readBe16(bytes + at);
-    const bool frameHeader =
-        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frameHeader) {
-      // length (2), precision (1), height (2), width (2)
-      if (length < 7 || at + 7 > count) {
+  for (;;) {
+    // The next marker: FF, any FF fill bytes, then a code other than 00. Other bytes
+    // before it, and FF 00 pairs, are passed over as libjpeg passes over them.
+    std::uint8_t marker = 0;
+    while (marker == 0) {
+      while (at < count && bytes[at] != 0xFF) ++at;
+      while (at < count && bytes[at] == 0xFF) ++at;
+      if (at >= count) {
         return std::nullopt;
       }
-      return DeclaredSize{readBe16(bytes + at + 5), readBe16(bytes + at + 3)};
+      marker = bytes[at++];
     }
-    if (length < 2) {
-      return std::nullopt;
+    switch (jpegMarkerKind(marker)) {
+      case JpegMarkerKind::Parameterless:
+        break;
+      case JpegMarkerKind::Refused:
+        return std::nullopt;
+      case JpegMarkerKind::Frame:
+        // length (2), precision (1), height (2), width (2); the decoder reads these
+        // whatever the length says.
+        if (count - at < 7) {
+          return std::nullopt;
+        }
+        return DeclaredSize{readBe16(bytes + at + 5), readBe16(bytes + at + 3)};
+      case JpegMarkerKind::Segment: {
+        if (count - at < 2) {
+          return std::nullopt;
+        }
+        const std::size_t length = readBe16(bytes + at);
+        // A length of 0 or 1 skips nothing beyond the length field itself.
+        at += length < 2 ? 2 : length;
+        break;
+      }
     }
-    at += length;
   }
-  return std::nullopt;
+}
+
+// The sides and the pixel array of an uncompressed BMP, as its headers declare them.
+struct BmpLayout {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t pixelBytes = 0;   // saturates at UINT64_MAX
+  std::uint64_t headersSize = 0;  // the file header and the information header
+};
+
+// None when the header is not one that is read here: too short, another header
+// size, a compression other than none or bit fields, or a side or bit count of 0.
+std::optional<BmpLayout> uncompressedBmpLayout(const std::uint8_t* bytes, std::size_t count) {
+  constexpr std::size_t kFileHeader = 14;
+  if (count < kFileHeader + 4) {
+    return std::nullopt;
+  }
+  const std::uint32_t infoSize = readLe32(bytes + kFileHeader);
+  BmpLayout layout;
+  std::uint32_t bitsPerPixel = 0;
+  if (infoSize == 12) {  // BITMAPCOREHEADER: 16-bit sides, no compression
+    if (count < kFileHeader + 12) return std::nullopt;
+    layout.width = readLe16(bytes + 18);
+    layout.height = readLe16(bytes + 20);
+    bitsPerPixel = readLe16(bytes + 24);
+  } else if (infoSize >= 40) {  // BITMAPINFOHEADER and its later versions
+    if (count < kFileHeader + 40) return std::nullopt;
+    const auto signedWidth = static_cast<std::int32_t>(readLe32(bytes + 18));
+    const auto signedHeight = static_cast<std::int32_t>(readLe32(bytes + 22));
+    bitsPerPixel = readLe16(bytes + 28);
+    const std::uint32_t compression = readLe32(bytes + 30);
+    constexpr std::uint32_t kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;
+    if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields) {
+      return std::nullopt;  // run-length, JPEG or PNG data: the decoder judges it
+    }
+    if (signedWidth <= 0) return std::nullopt;  // refused by the frame size check
+    layout.width = static_cast<std::uint64_t>(signedWidth);
+    // A negative height stores the rows top-down.
+    layout.height = signedHeight < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(std::int64_t{signedHeight})
+                                     : static_cast<std::uint64_t>(signedHeight);
+  } else {
+    return std::nullopt;
+  }
+  if (bitsPerPixel == 0 || layout.width == 0 || layout.height == 0) {
+    return std::nullopt;
+  }
+  layout.headersSize = kFileHeader + std::uint64_t{infoSize};
+  // Rows are padded to four bytes. width * bits stays below 2^48; the product
+  // saturates instead of wrapping.
+  const std::uint64_t rowBytes = (layout.width * bitsPerPixel + 31) / 32 * 4;
+  layout.pixelBytes = layout.height > UINT64_MAX / rowBytes ? UINT64_MAX : rowBytes * layout.height;
+  return layout;
+}
+
+bool exceedsData(const BmpLayout& layout, std::size_t count) {
+  return layout.headersSize > count || layout.pixelBytes > count - layout.headersSize;
 }
 
 }  // namespace
 
 std::optional<DeclaredSize> declaredImageSize(const std::uint8_t* bytes, std::size_t count,
                                               ImageFormat format) {
-  std::optional<DeclaredSize> size;
   if (format == ImageFormat::Png) {
-    size = pngDeclaredSize(bytes, count);
-  } else if (format == ImageFormat::Jpeg) {
-    size = jpegDeclaredSize(bytes, count);
+    return pngDeclaredSize(bytes, count);
   }
-  if (size && (size->width == 0 || size->height == 0)) {
-    return std::nullopt;  // left to the decoder (a JPEG height may come later)
+  if (format == ImageFormat::Jpeg && count >= 2) {
+    return jpegDeclaredSize(bytes, count);
   }
-  return size;
+  return std::nullopt;
+}
+
+bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count) {
+  if (imageFormatOf(bytes, count) != ImageFormat::Bmp) {
+    return false;
+  }
+  const std::optional<BmpLayout> layout = uncompressedBmpLayout(bytes, count);
+  return layout && exceedsData(*layout, count);
 }
 
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
                                      ImageFormat format) {
-  if (const auto size = declaredImageSize(bytes, count, format)) {
+  if (format == ImageFormat::Png || format == ImageFormat::Jpeg) {
+    const std::optional<DeclaredSize> size = declaredImageSize(bytes, count, format);
+    if (!size) {
+      throw ImageError("Cannot read image");
+    }
     requirePixelLimits(size->width, size->height);
+  } else if (format == ImageFormat::Bmp) {
+    if (const std::optional<BmpLayout> layout = uncompressedBmpLayout(bytes, count)) {
+      // Sides over the limits get the answer the frame size would give; within
+      // them, a pixel array that is not in the data ends here, before the decoder
+      // asks for memory to read it into.
+      constexpr std::uint64_t kPast = std::uint64_t{kMaxImageSide} + 1;
+      requirePixelLimits(static_cast<std::uint32_t>(std::min(layout->width, kPast)),
+                         static_cast<std::uint32_t>(std::min(layout->height, kPast)));
+      if (exceedsData(*layout, count)) {
+        throw ImageError("Cannot read image");
+      }
+    }
   }
 }
 

@@ -35,18 +35,35 @@ struct DeclaredSize {
   std::uint32_t height = 0;
 };
 
-// The image size written in the header of PNG data (IHDR, which must come first)
-// or JPEG data (the first frame header, SOF0 to SOF15), read without decoding;
-// none for the other formats, or when the header is absent, cut short or declares
-// a zero side.
+// The image size declared in the header of PNG or JPEG data, found the way the
+// platform's decoders (libpng and libjpeg underneath) find it, without decoding:
+//  - PNG: the IHDR chunk, which must be the first chunk, complete, of length 13;
+//  - JPEG: the frame header (SOF0, SOF1, SOF2, SOF9 or SOF10) met first while the
+//    markers are walked as libjpeg walks them: bytes other than FF before a marker
+//    are skipped, so are FF fill bytes and FF 00 pairs, parameterless markers (TEM,
+//    RST0 to RST7) carry no segment, and a segment whose length field is below 2
+//    ends right after that field.
+// None when the walk cannot find that size: no frame header before the start of
+// scan or the end of image, a second start of image, a frame type or marker that
+// the decoders refuse, or data that ends first. None also for TIFF and BMP, whose
+// decoders read only their headers when they are created. A side of 0 is returned
+// as it is written.
 std::optional<DeclaredSize> declaredImageSize(const std::uint8_t* bytes, std::size_t count,
                                               ImageFormat format);
 
-// Raises ImageError("Pixel limit") when the header of PNG or JPEG data declares a
-// side over 20,000 pixels or more than 150,000,000 pixels. Some decoders (Wine's
-// PNG and JPEG decoders) decode the whole image while they initialise, before the
-// frame size can be asked for, so a hostile header has to be refused before the
-// decoder sees it. The frame size remains the authoritative check.
+// True when an uncompressed BMP (BI_RGB or bit fields) declares a pixel array
+// larger than the data after its two headers. False for other formats, other BMP
+// compressions and BMP headers too short to read (their decoder judges those).
+bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count);
+
+// The check made before any decoder is created. Wine's PNG and JPEG decoders
+// decode the whole image while they initialise, before the frame size can be asked
+// for, so PNG and JPEG data must show its size first: raises ImageError("Cannot
+// read image") when declaredImageSize finds none, and ImageError("Pixel limit")
+// when the size found breaks the limits. An uncompressed BMP is "Pixel limit" when
+// its header's sides break the limits and otherwise "Cannot read image" when its
+// pixel array cannot be in the data. TIFF data passes; for every format the frame
+// size remains the authoritative check.
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
                                      ImageFormat format);
 

@@ -156,38 +156,88 @@ TEST(DeclaredSize, PngHeaderChunk) {
   EXPECT_EQ(declared(pngWithHeader(16, 12), ImageFormat::Png), "16x12");
   EXPECT_EQ(declared(pngWithHeader(20'001, 1), ImageFormat::Png), "20001x1");
   EXPECT_EQ(declared(pngWithHeader(0xFFFFFFFFu, 2), ImageFormat::Png), "4294967295x2");
-  EXPECT_EQ(declared(pngWithHeader(0, 5), ImageFormat::Png), "none");  // left to the decoder
+  EXPECT_EQ(declared(pngWithHeader(0, 5), ImageFormat::Png), "0x5");  // as written
   auto cut = pngWithHeader(16, 12);
-  cut.resize(23);
+  cut.resize(32);  // the header chunk's CRC cut short
   EXPECT_EQ(declared(cut, ImageFormat::Png), "none");
   auto otherChunk = pngWithHeader(16, 12);
   otherChunk[12] = 'i';
   EXPECT_EQ(declared(otherChunk, ImageFormat::Png), "none");
+  auto longerChunk = pngWithHeader(16, 12);
+  longerChunk[11] = 14;
+  EXPECT_EQ(declared(longerChunk, ImageFormat::Png), "none");
   EXPECT_EQ(declared(bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}), ImageFormat::Png), "none");
 }
 
-TEST(DeclaredSize, JpegFrameHeaderAfterOtherSegments) {
+// The frame header of a 1 x 20,001 image (SOF marker code given), as found after
+// FF D8 in every case below.
+std::vector<std::uint8_t> frameHeader(int code) {
+  return bytes({0xFF, code, 0x00, 0x0B, 0x08, 0x4E, 0x21, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00});
+}
+
+std::vector<std::uint8_t> jpegOf(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> out = {0xFF, 0xD8};
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+TEST(DeclaredSize, JpegMarkersAreWalkedAsTheDecoderWalksThem) {
+  const auto app0 = bytes({0xFF, 0xE0, 0x00, 0x04, 0xAA, 0xBB});
+  const auto scan = bytes({0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> data;
+    const char* size;
+  };
+  const std::vector<Case> cases = {
+      {"baseline frame first", jpegOf({frameHeader(0xC0), scan}), "1x20001"},
+      {"extended sequential", jpegOf({app0, frameHeader(0xC1), scan}), "1x20001"},
+      {"progressive", jpegOf({app0, frameHeader(0xC2)}), "1x20001"},
+      {"arithmetic sequential", jpegOf({frameHeader(0xC9)}), "1x20001"},
+      {"arithmetic progressive", jpegOf({frameHeader(0xCA)}), "1x20001"},
+      {"fill bytes before a marker", jpegOf({bytes({0xFF, 0xFF, 0xFF}), app0, frameHeader(0xC0)}), "1x20001"},
+      {"one stray byte before the frame", jpegOf({app0, bytes({0x00}), frameHeader(0xC0)}), "1x20001"},
+      {"stray bytes before the first marker", jpegOf({bytes({0x12, 0x34, 0x56}), frameHeader(0xC0)}), "1x20001"},
+      {"FF 00 before the frame", jpegOf({app0, bytes({0xFF, 0x00}), frameHeader(0xC0)}), "1x20001"},
+      {"FF FF 00 before the frame", jpegOf({bytes({0xFF, 0xFF, 0x00, 0x17}), frameHeader(0xC0)}), "1x20001"},
+      {"segment length 0", jpegOf({bytes({0xFF, 0xE1, 0x00, 0x00}), frameHeader(0xC0)}), "1x20001"},
+      {"segment length 1", jpegOf({bytes({0xFF, 0xFE, 0x00, 0x01}), frameHeader(0xC0)}), "1x20001"},
+      {"segment length 2", jpegOf({bytes({0xFF, 0xEF, 0x00, 0x02}), frameHeader(0xC0)}), "1x20001"},
+      // The frame header inside a segment's data is skipped with the segment.
+      {"frame inside a comment", jpegOf({bytes({0xFF, 0xFE, 0x00, 0x0F}), frameHeader(0xC0), frameHeader(0xC0)}), "1x20001"},
+      {"tables and restart interval first",
+       jpegOf({bytes({0xFF, 0xC4, 0x00, 0x02, 0xFF, 0xDB, 0x00, 0x02, 0xFF, 0xDD, 0x00, 0x04, 0x00, 0x00,
+                      0xFF, 0xCC, 0x00, 0x02, 0xFF, 0xDC, 0x00, 0x04, 0x00, 0x10}),
+               frameHeader(0xC0)}),
+       "1x20001"},
+      {"parameterless markers first", jpegOf({bytes({0xFF, 0xD0, 0xFF, 0xD7, 0xFF, 0x01}), frameHeader(0xC0)}), "1x20001"},
+      {"height zero as written", jpegOf({bytes({0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x00, 0x00, 0x10})}), "16x0"},
+      {"frame length ignored", jpegOf({bytes({0xFF, 0xC0, 0x00, 0x00, 0x08, 0x00, 0x0C, 0x00, 0x10})}), "16x12"},
+      // Refused: nothing the decoder would decode, or nothing the walk can be sure of.
+      {"start of scan before the frame", jpegOf({app0, scan, frameHeader(0xC0)}), "none"},
+      {"end of image before the frame", jpegOf({bytes({0xFF, 0xD9}), frameHeader(0xC0)}), "none"},
+      {"second start of image", jpegOf({bytes({0xFF, 0xD8}), frameHeader(0xC0)}), "none"},
+      {"lossless frame", jpegOf({frameHeader(0xC3)}), "none"},
+      {"hierarchical frame", jpegOf({frameHeader(0xC5)}), "none"},
+      {"JPG marker", jpegOf({frameHeader(0xC8)}), "none"},
+      {"arithmetic lossless frame", jpegOf({frameHeader(0xCB)}), "none"},
+      {"unknown marker", jpegOf({bytes({0xFF, 0x02, 0x00, 0x02}), frameHeader(0xC0)}), "none"},
+      {"JPEG-LS marker", jpegOf({bytes({0xFF, 0xF7, 0x00, 0x02}), frameHeader(0xC0)}), "none"},
+      {"expand marker", jpegOf({bytes({0xFF, 0xDF, 0x00, 0x02}), frameHeader(0xC0)}), "none"},
+      {"leading bytes alone", bytes({0xFF, 0xD8, 0xFF}), "none"},
+      {"only fill bytes", bytes({0xFF, 0xD8, 0xFF, 0xFF, 0xFF}), "none"},
+      {"stray bytes to the end", jpegOf({app0, bytes({0x01, 0x02, 0x03})}), "none"},
+      {"FF 00 to the end", jpegOf({bytes({0xFF, 0x00, 0xFF, 0x00})}), "none"},
+      {"length field cut short", jpegOf({bytes({0xFF, 0xE0, 0x00})}), "none"},
+      {"segment past the end", jpegOf({bytes({0xFF, 0xE0, 0xFF, 0xF0, 0x00}), frameHeader(0xC0)}), "none"},
+      {"frame header cut short", jpegOf({bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00})}), "none"},
+      {"frame header one byte short", jpegOf({bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x4E, 0x21, 0x00})}), "none"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(declared(c.data, ImageFormat::Jpeg), c.size) << c.name;
+  }
   const auto jpeg = testimages::encodeBaselineJpeg(testimages::gradientImage(), 90);
   EXPECT_EQ(declared(jpeg, ImageFormat::Jpeg), "16x12");
-  // Progressive frame header behind an application segment and fill bytes.
-  const auto progressive = bytes({0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x04, 0xAA, 0xBB, 0xFF, 0xFF,
-                                  0xC2, 0x00, 0x11, 0x08, 0x4E, 0x21, 0x00, 0x01});
-  EXPECT_EQ(declared(progressive, ImageFormat::Jpeg), "1x20001");
-  // DHT (C4) is no frame header; a scan before any frame header ends the search.
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x02, 0xFF, 0xDA, 0x00, 0x02}),
-                     ImageFormat::Jpeg),
-            "none");
-  // A height of zero is defined later in the data: left to the decoder.
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x00, 0x00, 0x10}),
-                     ImageFormat::Jpeg),
-            "none");
-  // Cut short inside the frame header, a bad segment length, a missing marker.
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00}), ImageFormat::Jpeg), "none");
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xC0}), ImageFormat::Jpeg), "none");
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0x12, 0x34}), ImageFormat::Jpeg), "none");
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF}), ImageFormat::Jpeg), "none");
-  // A segment length running past the end is not followed.
-  EXPECT_EQ(declared(bytes({0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xF0, 0x00}), ImageFormat::Jpeg), "none");
 }
 
 TEST(DeclaredSize, OnlyPngAndJpegHeadersAreRead) {
@@ -196,30 +246,131 @@ TEST(DeclaredSize, OnlyPngAndJpegHeadersAreRead) {
   EXPECT_EQ(declared(testimages::encodeTiffRgb({testimages::gradientImage()}), ImageFormat::Tiff), "none");
 }
 
-TEST(DeclaredSize, OversizedHeadersAreRefusedBeforeDecoding) {
-  const auto check = [](const std::vector<std::uint8_t>& data, ImageFormat format) {
-    try {
-      requireDeclaredSizeWithinLimits(data.data(), data.size(), format);
-      return std::string("accepted");
-    } catch (const ImageError& error) {
-      return std::string(error.what());
-    }
-  };
-  EXPECT_EQ(check(pngWithHeader(20'000, 7'500), ImageFormat::Png), "accepted");
-  EXPECT_EQ(check(pngWithHeader(20'000, 7'501), ImageFormat::Png), "Pixel limit");
-  EXPECT_EQ(check(pngWithHeader(12'248, 12'248), ImageFormat::Png), "Pixel limit");
-  EXPECT_EQ(check(pngWithHeader(0, 0), ImageFormat::Png), "accepted");
-  EXPECT_EQ(check(bytes("not a header"), ImageFormat::Png), "accepted");
+std::string headerCheck(const std::vector<std::uint8_t>& data) {
+  try {
+    requireDeclaredSizeWithinLimits(data.data(), data.size(), requireImageFormat(data.data(), data.size()));
+    return "accepted";
+  } catch (const ImageError& error) {
+    return error.what();
+  }
+}
+
+TEST(DeclaredSize, HeadersAreCheckedBeforeAnyDecoder) {
   auto jpeg = testimages::encodeBaselineJpeg(testimages::gradientImage(), 90);
-  EXPECT_EQ(check(jpeg, ImageFormat::Jpeg), "accepted");
-  for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-      jpeg[i + 7] = 0x4E;  // width 20,001 (0x4E21)
-      jpeg[i + 8] = 0x21;
+  auto wideJpeg = jpeg;
+  for (std::size_t i = 2; i + 8 < wideJpeg.size(); ++i) {
+    if (wideJpeg[i] == 0xFF && wideJpeg[i + 1] == 0xC0) {
+      wideJpeg[i + 7] = 0x4E;  // width 20,001 (0x4E21)
+      wideJpeg[i + 8] = 0x21;
       break;
     }
   }
-  EXPECT_EQ(check(jpeg, ImageFormat::Jpeg), "Pixel limit");
+  // 40,000 x 40,000 behind one stray byte after the application segment.
+  auto strayByte = jpegOf({bytes({0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0x5A}),
+                           bytes({0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x9C, 0x40, 0x9C, 0x40, 0x01, 0x01, 0x11, 0x00})});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> data;
+    const char* outcome;
+  };
+  const std::vector<Case> cases = {
+      {"PNG at the limit", pngWithHeader(20'000, 7'500), "accepted"},
+      {"PNG one row over", pngWithHeader(20'000, 7'501), "Pixel limit"},
+      {"PNG square over", pngWithHeader(12'248, 12'248), "Pixel limit"},
+      {"PNG of no pixels", pngWithHeader(0, 0), "Pixel limit"},
+      {"PNG signature alone", bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}), "Cannot read image"},
+      {"PNG without its header chunk", bytes("\x89PNG\r\n\x1a\n not a header chunk here"), "Cannot read image"},
+      {"JPEG", jpeg, "accepted"},
+      {"JPEG one column over", wideJpeg, "Pixel limit"},
+      {"JPEG behind a stray byte", strayByte, "Pixel limit"},
+      {"JPEG with no frame before the scan",
+       jpegOf({bytes({0xFF, 0xDA, 0x00, 0x02}), frameHeader(0xC0)}), "Cannot read image"},
+      {"JPEG leading bytes alone", bytes({0xFF, 0xD8, 0xFF}), "Cannot read image"},
+      {"TIFF", testimages::encodeTiffRgb({testimages::gradientImage()}), "accepted"},
+      {"BMP", testimages::encodeBmp24(testimages::gradientImage()), "accepted"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(headerCheck(c.data), c.outcome) << c.name;
+  }
+}
+
+// A 24-bit BMP of the given header size, sides and compression, with `pixelBytes`
+// bytes after the headers.
+std::vector<std::uint8_t> bmpWith(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
+                                  std::uint16_t bits, std::uint32_t compression, std::size_t pixelBytes) {
+  std::vector<std::uint8_t> bmp(14 + infoSize + pixelBytes, 0);
+  const auto put = [&](std::size_t at, std::uint64_t value, int size) {
+    for (int i = 0; i < size; ++i) bmp[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put(2, bmp.size(), 4);
+  put(10, 14 + infoSize, 4);
+  put(14, infoSize, 4);
+  if (infoSize == 12) {
+    put(18, static_cast<std::uint16_t>(width), 2);
+    put(20, static_cast<std::uint16_t>(height), 2);
+    put(22, 1, 2);
+    put(24, bits, 2);
+  } else {
+    put(18, static_cast<std::uint32_t>(width), 4);
+    put(22, static_cast<std::uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, bits, 2);
+    put(30, compression, 4);
+  }
+  return bmp;
+}
+
+TEST(BmpPixelArray, UncompressedArraysLargerThanTheFileAreRefused) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> data;
+    bool exceeds;
+    const char* outcome = nullptr;  // of the check before the decoder, when not the usual one
+  };
+  // 16 x 12 at 24 bits: rows of 48 bytes, 576 in all. 5 x 3 at 24 bits: rows of 16
+  // (15 padded to four), 48 in all. 33 x 2 at 1 bit: rows of 8 (5 bytes padded), 16.
+  const std::vector<Case> cases = {
+      {"complete", bmpWith(40, 16, 12, 24, 0, 576), false},
+      {"one byte short", bmpWith(40, 16, 12, 24, 0, 575), true},
+      {"headers alone, 12,247 square", bmpWith(40, 12'247, 12'247, 24, 0, 0), true},
+      {"padded rows complete", bmpWith(40, 5, 3, 24, 0, 48), false},
+      {"padding of the last row missing", bmpWith(40, 5, 3, 24, 0, 47), true},
+      {"one bit per pixel", bmpWith(40, 33, 2, 1, 0, 16), false},
+      {"one bit per pixel short", bmpWith(40, 33, 2, 1, 0, 15), true},
+      {"top-down rows", bmpWith(40, 16, -12, 24, 0, 576), false},
+      {"top-down rows short", bmpWith(40, 16, -12, 24, 0, 575), true},
+      {"most negative height", bmpWith(40, 16, INT32_MIN, 24, 0, 576), true, "Pixel limit"},
+      {"bit fields", bmpWith(40, 16, 12, 32, 3, 768), false},
+      {"bit fields short", bmpWith(40, 16, 12, 32, 3, 767), true},
+      {"alpha bit fields short", bmpWith(40, 16, 12, 32, 6, 100), true},
+      {"version 5 header short", bmpWith(124, 16, 12, 24, 0, 100), true},
+      {"version 5 header complete", bmpWith(124, 16, 12, 24, 0, 576), false},
+      {"core header complete", bmpWith(12, 16, 12, 24, 0, 576), false},
+      {"core header short", bmpWith(12, 16, 12, 24, 0, 575), true},
+      {"widest and tallest sides", bmpWith(40, INT32_MAX, INT32_MAX, 0xFFFF, 0, 10), true, "Pixel limit"},
+      {"one column over the limit", bmpWith(40, 20'001, 1, 24, 0, 0), true, "Pixel limit"},
+      {"one column over the limit, complete", bmpWith(12, 20'001, 1, 24, 0, 60'004), false, "Pixel limit"},
+      // Left to the decoder: compressed data, sides it refuses itself, short headers.
+      {"run-length 8 bits", bmpWith(40, 12'247, 12'247, 8, 1, 2), false},
+      {"run-length 4 bits", bmpWith(40, 12'247, 12'247, 4, 2, 2), false},
+      {"embedded JPEG", bmpWith(40, 12'247, 12'247, 0, 4, 2), false},
+      {"zero width", bmpWith(40, 0, 12, 24, 0, 0), false},
+      {"negative width", bmpWith(40, -16, 12, 24, 0, 0), false},
+      {"zero height", bmpWith(40, 16, 0, 24, 0, 0), false},
+      {"zero bits", bmpWith(40, 16, 12, 0, 0, 0), false},
+      {"header cut short", bytes({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 16, 0}), false},
+      {"BM alone", bytes({'B', 'M'}), false},
+      {"not a BMP", pngWithHeader(16, 12), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bmpPixelArrayExceedsData(c.data.data(), c.data.size()), c.exceeds) << c.name;
+    EXPECT_EQ(headerCheck(c.data), c.outcome ? c.outcome : c.exceeds ? "Cannot read image" : "accepted") << c.name;
+  }
+  const auto real = testimages::encodeBmp24(testimages::gradientImage());
+  EXPECT_FALSE(bmpPixelArrayExceedsData(real.data(), real.size()));
+  EXPECT_TRUE(bmpPixelArrayExceedsData(real.data(), real.size() - 1));
 }
 
 // The self-test images carry the gradient in their stored bytes.

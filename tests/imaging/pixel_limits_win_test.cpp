@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,9 +141,74 @@ TEST(PixelLimitHeadersDeathTest, NoLargeAllocationBeforeTheRefusal) {
   }
   // Control: a header just inside the limits gets its 600 MB buffer before it fails
   // for want of data, and the measurement sees it.
-  EXPECT_EXIT(decodeInFreshProcessAndExit(bmpHeader(12'247, 12'247), "Image operation failed",
+  EXPECT_EXIT(decodeInFreshProcessAndExit(tiffHeader(12'247, 12'247), "Image operation failed",
                                           kAllowedGrowth),
               ::testing::ExitedWithCode(2), "peak");
+}
+
+// The real 16 x 12 baseline JPEG (tables, frame, scan) with `between` put in just
+// before its frame header and the frame's size rewritten: a file the decoder decodes
+// whole, at the declared size.
+std::vector<std::uint8_t> jpegWithFrameAfter(const std::vector<std::uint8_t>& between, std::uint32_t width,
+                                             std::uint32_t height) {
+  auto jpeg = jpegHeader(width, height);
+  for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(i), between.begin(), between.end());
+      break;
+    }
+  }
+  return jpeg;
+}
+
+// Headers the decoders read past tolerantly (a stray byte, FF 00, a segment length
+// below 2), headers whose size cannot be found, and an uncompressed BMP whose pixel
+// array is not in the file: all refused before a decoder is created, in a fresh
+// process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind a
+// stray byte ended the process inside the decoder before).
+TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr std::size_t kAllowedGrowth = 64u << 20;
+  auto pngWithoutHeaderFirst = imagetest::pngSignature();
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "tEXt", {'a', 0, 'b'});
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "IHDR", imagetest::pngHeaderChunkData(20'000, 20'000, 8, 2));
+  imagetest::appendPngChunk(pngWithoutHeaderFirst, "IEND", {});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {"JPEG 40,000 square behind a stray byte", jpegWithFrameAfter({0x5A}, 40'000, 40'000), "Pixel limit"},
+      {"JPEG 20,000 square behind a stray byte", jpegWithFrameAfter({0x00}, 20'000, 20'000), "Pixel limit"},
+      {"JPEG 20,001 wide behind FF 00", jpegWithFrameAfter({0xFF, 0x00}, 20'001, 1), "Pixel limit"},
+      {"JPEG 12,248 square behind a segment of length 0",
+       jpegWithFrameAfter({0xFF, 0xE1, 0x00, 0x00}, 12'248, 12'248), "Pixel limit"},
+      {"JPEG 12,248 square behind a segment of length 1 and fill bytes",
+       jpegWithFrameAfter({0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFF}, 12'248, 12'248), "Pixel limit"},
+      {"JPEG scan before any frame header", jpegWithFrameAfter({0xFF, 0xDA, 0x00, 0x02}, 20'000, 20'000),
+       "Cannot read image"},
+      {"JPEG whose walk runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46}, "Cannot read image"},
+      {"PNG whose first chunk is not the header", pngWithoutHeaderFirst, "Cannot read image"},
+      {"BMP headers alone, 12,247 square", bmpHeader(12'247, 12'247), "Cannot read image"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
+        << c.name;
+  }
+}
+
+// The same files at their own size decode: the walk lets through what it understands.
+TEST(PixelLimitHeaders, TolerantMarkerWalksOfSmallFramesDecode) {
+  const std::vector<std::uint8_t> betweens[] = {
+      {0x5A}, {0xFF, 0x00}, {0xFF, 0xE1, 0x00, 0x00}, {0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFF}};
+  for (const auto& between : betweens) {
+    const auto jpeg = jpegWithFrameAfter(between, 16, 12);
+    EXPECT_EQ(decodeError(jpeg), "no error") << between.size() << " bytes before the frame";
+    const std::shared_ptr<Pixels> pixels = decodeImage(jpeg.data(), jpeg.size());
+    EXPECT_EQ(pixels->width, 16u);
+    EXPECT_EQ(pixels->height, 12u);
+  }
 }
 
 }  // namespace
