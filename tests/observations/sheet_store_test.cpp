@@ -68,7 +68,7 @@ TEST(ReadSheetFile, ReadsExactlyTheSizeLimitAndRefusesOneByteMore) {
   const std::string text = printSheet(makeSheet(2));
   const auto atLimit = folder.path() / "limit.json";
   writeFile(atLimit, text + std::string(kSheetFileLimit - text.size(), ' '));
-  ASSERT_EQ(std::filesystem::file_size(atLimit), 2097152u);
+  ASSERT_EQ(std::filesystem::file_size(atLimit), kSheetFileLimit);
   EXPECT_EQ(printSheet(readSheetFile(atLimit)), text);
 
   const auto overLimit = folder.path() / "over.json";
