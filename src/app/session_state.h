@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "exports/crop_geometry.h"
 #include "imaging/pixels.h"
@@ -110,6 +111,9 @@ struct Session {
   UndoSlot undoSlot;
   std::uint64_t lastEditTick = 0;
   std::int32_t autosaveAttempts = 0;
+  // Damaged sheet files that could be neither copied nor moved aside: no save may
+  // write over them until they are preserved.
+  std::vector<std::filesystem::path> unpreservedSheets;
 
   // crop
   CropRect cropRect;

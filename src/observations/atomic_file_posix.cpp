@@ -3,6 +3,7 @@
 // ".bak" holds the previous ones; after failure the target is unchanged and the
 // temporary file is gone. A crash at any moment leaves the old or the new target.
 #include "observations/atomic_file.h"
+#include "observations/file_access.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -60,17 +61,6 @@ void syncFolder(const std::filesystem::path& target) {
   if (dir.valid()) ::fsync(dir.get());
 }
 
-// Moves the temporary file to a target that does not exist yet; never replaces a
-// file that appeared meanwhile.
-bool moveToNewName(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-  // File systems without the no-replace rename: a hard link also refuses an existing name.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
-}
-
 // Leaves the target's current content under the backup name: a second link to the
 // same file, or a copy where links are not supported.
 bool makeBackup(const std::string& target, const std::string& backup) {
@@ -100,7 +90,8 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
   struct stat existing {};
   bool moved = false;
   if (::stat(targetName.c_str(), &existing) != 0) {
-    moved = moveToNewName(temporary, targetName);
+    // Never replaces a file that appeared meanwhile.
+    moved = moveWithoutReplacing(temporary, target);
   } else if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) != 0) {
     // A target without any write permission counts as read-only, as the read-only
     // attribute does on Windows: it is never replaced.

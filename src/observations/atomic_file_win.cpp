@@ -5,38 +5,15 @@
 
 #include <windows.h>
 
-#include <iterator>
-
 #include "observations/atomic_file_win.h"
+#include "observations/sharing_retry_win.h"
 #include "imaging/scoped_handle_win.h"
 
 namespace tessary {
 
 namespace {
 
-// Another process (a virus scanner, an indexer, a backup tool) may hold one of the
-// files open for a moment; such a conflict is tried again after a short, growing
-// pause, 155 ms in all.
-constexpr DWORD kSharingRetryDelaysMs[] = {5, 10, 20, 40, 80};
-
-bool isSharingConflict(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
-}
-
-// Runs `attempt` until it succeeds, or until its failure is no sharing conflict,
-// `mayRetry` refuses another try, or the pauses are used up.
-template <typename Attempt, typename MayRetry>
-bool retryOnSharingConflict(Attempt attempt, MayRetry mayRetry) {
-  for (std::size_t round = 0;; ++round) {
-    if (attempt()) return true;
-    const DWORD error = GetLastError();
-    if (round == std::size(kSharingRetryDelaysMs) || !isSharingConflict(error) || !mayRetry(error)) {
-      SetLastError(error);
-      return false;
-    }
-    Sleep(kSharingRetryDelaysMs[round]);
-  }
-}
+using sharing_retry::retryOnSharingConflict;
 
 bool pathMissing(const std::wstring& path) {
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;

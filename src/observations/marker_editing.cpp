@@ -55,7 +55,7 @@ void addMarkerAt(Session& session, double imageX, double imageY) {
   marker.id = sheet.nextId;
   marker.x = imageX;
   marker.y = imageY;
-  marker.createdUTC = session.unixNow();
+  marker.createdUTC = clampCreatedUTC(session.unixNow());
   sheet.nextId += 1;
   sheet.marks.push_back(marker);
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "text/text_rules.h"
 
@@ -12,7 +14,6 @@ namespace {
 constexpr std::int64_t kMaxSide = 20000;
 constexpr std::int64_t kMaxPixels = 150000000;
 constexpr std::int64_t kMaxNextIdValue = 1000000;
-constexpr std::int64_t kLatestCreatedUTC = 32503680000;  // 3000-01-01 00:00:00 UTC
 
 bool isLowerHexDigest(const std::string& text) {
   if (text.size() != 64) return false;
@@ -29,6 +30,33 @@ bool isLowerHexDigest(const std::string& text) {
 double readNumber(const nlohmann::json& object, const char* key) {
   return object.at(key).get<double>();
 }
+
+// Parser callback that refuses a member name repeated within one object, at any depth.
+class DuplicateMemberGuard {
+ public:
+  bool operator()(int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+    using Event = nlohmann::json::parse_event_t;
+    switch (event) {
+      case Event::object_start:
+        open_.emplace_back();
+        break;
+      case Event::object_end:
+        if (!open_.empty()) open_.pop_back();
+        break;
+      case Event::key:
+        if (!open_.empty() && !open_.back().insert(parsed.get_ref<const std::string&>()).second) {
+          throw SheetError("Invalid sheet");
+        }
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::set<std::string>> open_;
+};
 
 }  // namespace
 
@@ -78,6 +106,19 @@ std::int64_t readBoundedInteger(const nlohmann::json& value, const std::string& 
     return number;
   }
   throw SheetError("Integer required");
+}
+
+ObservationSheet sheetFromText(std::string_view bytes) {
+  // The parser takes a zero byte for the end of the input and would ignore whatever
+  // follows it. A raw zero byte is never valid JSON, so it is refused as the
+  // non-whitespace it is.
+  const std::size_t zero = bytes.find('\0');
+  if (zero != std::string_view::npos) {
+    throw nlohmann::json::parse_error::create(
+        101, zero + 1, "syntax error while parsing value - unexpected zero byte; expected end of input", nullptr);
+  }
+  const nlohmann::json document = nlohmann::json::parse(bytes, DuplicateMemberGuard(), true, false);
+  return sheetFromJson(document);
 }
 
 ObservationSheet sheetFromJson(const nlohmann::json& document) {

@@ -9,7 +9,8 @@ namespace tessary {
 
 struct Session;
 
-inline constexpr std::uintmax_t kSheetFileLimit = 2097152;
+// Large enough for every sheet the program writes.
+inline constexpr std::uintmax_t kSheetFileLimit = maxPrintedSheetBytes();
 
 ObservationSheet readSheetFile(const std::filesystem::path& path);
 bool saveSheet(Session& session);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <limits>
 #include <string>
 
 #include "app/control_ids.h"
@@ -39,6 +41,29 @@ struct MarkerEditing : ::testing::Test {
   }
   RulesSession fixture;
 };
+
+// The clock may be set far outside the years the reader accepts; a marker made
+// then still reads back, with its time clamped into the accepted range.
+TEST_F(MarkerEditing, CreationTimeOutsideTheReadableRangeIsClamped) {
+  const struct {
+    std::int64_t clock;
+    std::int64_t stored;
+  } cases[] = {{-1, 0}, {-9000000000000, 0}, {kLatestCreatedUTC, kLatestCreatedUTC},
+               {kLatestCreatedUTC + 1, kLatestCreatedUTC}, {std::numeric_limits<std::int64_t>::max(), kLatestCreatedUTC}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.clock);
+    fixture.seconds = c.clock;
+    addMarkerAt(session(), 1, 1);
+    EXPECT_EQ(session().sheet.marks.back().createdUTC, c.stored);
+  }
+  EXPECT_FALSE(session().dirty);
+  // Every marker comes back at the next load, without any recovery.
+  session().statusText.clear();
+  loadSheetForImage(session());
+  EXPECT_EQ(session().statusText, u"");
+  ASSERT_EQ(session().sheet.marks.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(session().sheet.marks[i].createdUTC, cases[i].stored);
+}
 
 TEST_F(MarkerEditing, AddSavesSelectsAndFocusesTheNote) {
   fixture.seconds = 1720000042;

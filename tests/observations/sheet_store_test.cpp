@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -68,7 +70,7 @@ TEST(ReadSheetFile, ReadsExactlyTheSizeLimitAndRefusesOneByteMore) {
   const std::string text = printSheet(makeSheet(2));
   const auto atLimit = folder.path() / "limit.json";
   writeFile(atLimit, text + std::string(kSheetFileLimit - text.size(), ' '));
-  ASSERT_EQ(std::filesystem::file_size(atLimit), 2097152u);
+  ASSERT_EQ(std::filesystem::file_size(atLimit), kSheetFileLimit);
   EXPECT_EQ(printSheet(readSheetFile(atLimit)), text);
 
   const auto overLimit = folder.path() / "over.json";
@@ -130,6 +132,95 @@ TEST(ReadSheetFile, ReadsNonAsciiPaths) {
   const std::string text = printSheet(makeSheet(3));
   writeFile(path, text);
   EXPECT_EQ(printSheet(readSheetFile(path)), text);
+}
+
+TEST(ReadSheetFile, RefusesAMemberNamedTwiceInAnyObject) {
+  const std::string text = printSheet(makeSheet(2));
+  // Inserts `member` right after the first occurrence of `anchor` (an opening brace
+  // followed by a line break).
+  const auto withMember = [&](const std::string& anchor, std::size_t occurrence, const std::string& member) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i <= occurrence; ++i) at = text.find(anchor, i == 0 ? 0 : at + 1);
+    std::string result = text;
+    result.insert(at + anchor.size(), member);
+    return result;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const std::vector<Case> refused = {
+      {"second \"marks\" at the top", withMember("{\n", 0, "\"marks\": [],\n")},
+      {"second \"format\" at the top", withMember("{\n", 0, "\"format\": \"Tessary\",\n")},
+      {"second \"width\" at the top", withMember("{\n", 0, "\"width\": 640,\n")},
+      {"second \"note\" in the first marker", withMember("{\n", 1, "\"note\": \"hidden\",\n")},
+      {"second \"x\" in the last marker", withMember("{\n", 2, "\"x\": 1.0,\n")},
+      {"repeated name inside an ignored member",
+       withMember("{\n", 0, "\"extra\": {\"deep\": [{\"k\": 1, \"k\": 2}]},\n")},
+      {"repeated unknown member", withMember("{\n", 1, "\"extra\": 1, \"extra\": 2,\n")},
+  };
+  TempFolder folder;
+  const auto path = folder.path() / "sheet.json";
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_THROW(nlohmann::json::parse(c.bytes)) << "the fixture is JSON the library reads";
+    EXPECT_EQ(errorOf([&] { sheetFromText(c.bytes); }), "Invalid sheet");
+    writeFile(path, c.bytes);
+    EXPECT_EQ(errorOf([&] { readSheetFile(path); }), "Invalid sheet");
+  }
+  // The same name in different objects, and unknown members once each, are fine.
+  const std::string accepted =
+      withMember("{\n", 0, "\"extra\": {\"id\": 1, \"note\": {\"id\": 2}, \"more\": [{\"id\": 3}, {\"id\": 4}]},\n");
+  EXPECT_EQ(printSheet(sheetFromText(accepted)), text);
+}
+
+// The largest sheet the writer can produce: every limit at its maximum, each note
+// 8000 bytes of a control character the file escapes as six bytes, every number
+// at its longest printed form.
+ObservationSheet largestSheet() {
+  ObservationSheet sheet;
+  sheet.imageSHA256 = std::string(64, 'f');
+  sheet.width = 20000;
+  sheet.height = 7500;
+  sheet.nextId = 1000000;
+  for (std::size_t i = 0; i < kMaxMarkers; ++i) {
+    Marker marker;
+    marker.id = sheet.nextId - static_cast<std::int32_t>(kMaxMarkers - i);
+    // The smallest normal number prints as "2.2250738585072014e-308"; just below the
+    // width as "19999.999999999996".
+    marker.x = i % 2 == 0 ? std::numeric_limits<double>::min() : std::nextafter(20000.0, 0.0);
+    marker.y = i % 2 == 0 ? std::nextafter(7500.0, 0.0) : 1.0000000000000002e-300;
+    marker.note = std::string(kNoteByteLimit, '\x01');
+    marker.createdUTC = kLatestCreatedUTC;
+    sheet.marks.push_back(marker);
+  }
+  return sheet;
+}
+
+TEST(ReadSheetFile, ReadsBackTheLargestSheetTheWriterProduces) {
+  const ObservationSheet sheet = largestSheet();
+  const std::string text = printSheet(sheet);
+  ASSERT_NE(text.find("\\u0001"), std::string::npos);
+  ASSERT_NE(text.find("2.2250738585072014e-308"), std::string::npos);
+  EXPECT_LE(text.size(), kSheetFileLimit);
+  // The bound is tight enough not to admit much more than a written sheet.
+  EXPECT_LT(kSheetFileLimit - text.size(), 16384u);
+
+  // Saved and loaded as the program does: every marker comes back, no recovery.
+  RulesSession rules(20000, 7500);
+  Session& session = rules.session;
+  session.currentImage = makeImage(20000, 7500, sheet.imageSHA256);
+  loadSheetForImage(session);
+  session.sheet = sheet;
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(session.sheetPath), text);
+  EXPECT_EQ(printSheet(readSheetFile(session.sheetPath)), text);
+  session.statusText.clear();
+  loadSheetForImage(session);
+  EXPECT_EQ(session.statusText, u"");
+  EXPECT_EQ(session.sheetPath.filename().u8string(), u8"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff.json");
+  EXPECT_EQ(printSheet(session.sheet), text);
 }
 
 // ---------------------------------------------------------------- saveSheet
@@ -194,6 +285,38 @@ TEST(SaveSheet, FailedWriteKeepsChangesInMemoryAndShowsCouldNotSave) {
   EXPECT_EQ(readBytes(session.sheetPath), printSheet(session.sheet));
 }
 
+TEST(SaveSheet, RemovedFoldersAreMadeAgain) {
+  RulesSession rules;
+  Session& session = rules.session;
+  session.sheet = makeSheet(2, session.currentImage->sha256, 400, 300);
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+
+  // The observations folder, then the whole data folder, removed while the program runs.
+  for (const auto& removed : {rules.folder.path() / "observations", rules.folder.path()}) {
+    SCOPED_TRACE(removed.string());
+    std::filesystem::remove_all(removed);
+    session.sheet.marks.pop_back();
+    session.dirty = true;
+    ASSERT_TRUE(saveSheet(session));
+    EXPECT_FALSE(session.dirty);
+    EXPECT_EQ(session.statusText, uiText(Language::English, 29));
+    EXPECT_EQ(readBytes(session.sheetPath), printSheet(session.sheet));
+    session.sheet.marks.push_back({9, 1.5, 1.5, "again", kNow});
+    session.sheet.nextId = 10;
+  }
+
+  // A file standing where the folder belongs: the folder cannot be made.
+  std::filesystem::remove_all(rules.folder.path() / "observations");
+  writeFile(rules.folder.path() / "observations", "a file");
+  session.dirty = true;
+  EXPECT_FALSE(saveSheet(session));
+  EXPECT_TRUE(session.dirty);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+  EXPECT_TRUE(session.statusIsError);
+  EXPECT_EQ(readBytes(rules.folder.path() / "observations"), "a file");
+}
+
 TEST(SaveSheet, SheetThatCannotBePrintedIsNotWritten) {
   RulesSession rules;
   Session& session = rules.session;
@@ -228,6 +351,7 @@ TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
 const std::string kMain = kHash + ".json";
 const std::string kRecovery = kMain + ".recovery.json";
 const std::string kStamp = ".damaged-" + std::to_string(kNow);
+const std::string kStampNext = ".damaged-" + std::to_string(kNow + 1);
 const std::string kGarbage = "{\"format\": \"Tessary\", \"version\": 1, \"imageSHA2";
 const std::string kGarbage2 = "not a sheet at all";
 const std::string kGarbage3 = "[\"third damaged file\"]";
@@ -241,6 +365,7 @@ struct LoadCase {
   std::optional<int> status;                    // none: the status line is untouched
   std::map<std::string, std::string> created;   // new files and their bytes
   std::map<std::string, std::string> changed;   // pre-existing files the load rewrote
+  std::set<std::string> moved = {};             // pre-existing files the load moved away
 };
 
 std::vector<LoadCase> loadCases() {
@@ -252,6 +377,10 @@ std::vector<LoadCase> loadCases() {
   const std::string otherHeight = printSheet(makeSheet(2, kHash, kWidth, kHeight - 1));
   const std::string tooLarge = a + std::string(kSheetFileLimit - a.size() + 1, ' ');
   const std::string bom = "\xEF\xBB\xBF" + a;
+  // A second "marks" member with no markers after the real one.
+  const std::string twoMarks = a.substr(0, a.size() - 1) + ",\n  \"marks\": []\n}";
+  std::string twoNotes = c;
+  twoNotes.replace(twoNotes.find("\"note\""), 6, "\"note\": \"first\", \"note\"");
   return {
       {"no files", {}, true, kMain, emptySheet(), std::nullopt, {}, {}},
       {"good main sheet", {{kMain, a}}, true, kMain, makeSheet(2), std::nullopt, {}, {}},
@@ -293,6 +422,35 @@ std::vector<LoadCase> loadCases() {
        {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery + ".bak", c}, {kRecovery + ".tmp", kGarbage3}}, true,
        kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}}, {}},
       {"storage unavailable", {{kMain, a}}, false, "", emptySheet(), 27, {}, {}},
+      // The reader would keep the last of two equal member names; such a sheet is
+      // damaged like any other.
+      {"main sheet with two \"marks\" members", {{kMain, twoMarks}, {kMain + ".bak", b}}, true, kRecovery,
+       makeSheet(1), 40, {{kMain + kStamp, twoMarks}, {kRecovery, b}}, {}},
+      {"recovery sheet with a marker naming \"note\" twice", {{kMain, kGarbage}, {kRecovery, twoNotes}}, true,
+       kRecovery, emptySheet(), 41, {{kRecovery + kStamp, twoNotes}}, {}},
+      {"damaged main sheet with an identical damaged copy", {{kMain, kGarbage}, {kMain + ".damaged-1600000000", kGarbage}},
+       true, kRecovery, emptySheet(), 41, {}, {}},
+      {"damaged main sheet with an older, different damaged copy",
+       {{kMain, kGarbage}, {kMain + ".damaged-1600000000", kGarbage2}}, true, kRecovery, emptySheet(), 41,
+       {{kMain + kStamp, kGarbage}}, {}},
+      // The recovery sheet is in the way of the next saves: with its copy's name
+      // taken it is kept under the next second's name.
+      {"damaged recovery sheet, damaged copy's name taken", {{kMain, kGarbage}, {kRecovery, kGarbage2},
+       {kRecovery + kStamp, "an earlier copy"}}, true, kRecovery, emptySheet(), 41,
+       {{kRecovery + kStampNext, kGarbage2}}, {}},
+      // Killed between the two renames: the complete new version under the
+      // temporary name is moved into place; the backup keeps the older one.
+      {"interrupted replacement with a complete temporary file", {{kMain + ".bak", a}, {kMain + ".tmp", c}}, true,
+       kMain, makeSheet(3), std::nullopt, {{kMain, c}}, {}, {kMain + ".tmp"}},
+      {"interrupted first write with a complete temporary file", {{kMain + ".tmp", c}}, true, kMain, makeSheet(3),
+       std::nullopt, {{kMain, c}}, {}, {kMain + ".tmp"}},
+      {"interrupted replacement of the recovery sheet with a complete temporary file",
+       {{kMain, kGarbage}, {kRecovery + ".bak", b}, {kRecovery + ".tmp", c}}, true, kRecovery, makeSheet(3),
+       std::nullopt, {{kRecovery, c}}, {}, {kRecovery + ".tmp"}},
+      {"interrupted replacement, temporary file cut short", {{kMain + ".bak", a}, {kMain + ".tmp", c.substr(0, 40)}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
+      {"interrupted replacement, temporary file of another image", {{kMain + ".bak", a}, {kMain + ".tmp", otherHash}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
   };
 }
 
@@ -346,9 +504,11 @@ TEST(LoadSheetForImage, EachStateOfTheFilesLoadsAndRecoversAsOrdered) {
     std::set<std::string> expectedNames;
     for (const auto& entry : c.files) expectedNames.insert(entry.first);
     for (const auto& entry : c.created) expectedNames.insert(entry.first);
+    for (const auto& name : c.moved) expectedNames.erase(name);
     EXPECT_EQ(namesIn(folder), expectedNames);
     for (const auto& [name, bytes] : c.files) {
       SCOPED_TRACE(name);
+      if (c.moved.count(name) != 0) continue;
       const auto changed = c.changed.find(name);
       EXPECT_EQ(readBytes(folder / name), changed == c.changed.end() ? bytes : changed->second);
     }
@@ -384,6 +544,55 @@ TEST(LoadSheetForImage, FirstChangeAfterUnreadableFilesGoesToTheRecoverySheet) {
   ASSERT_EQ(session.sheet.marks.size(), 1u);
   EXPECT_EQ(session.sheet.marks[0].note, "first");
   EXPECT_EQ(namesIn(folder), (std::set<std::string>{kMain, kMain + ".bak", kMain + kStamp, kRecovery}));
+}
+
+TEST(LoadSheetForImage, RecoveredBackupThatCannotBeSavedKeepsCouldNotSave) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto folder = rules.folder.path() / "observations";
+  const std::string backup = printSheet(makeSheet(2));
+  writeFile(folder / kMain, kGarbage);
+  writeFile(folder / (kMain + ".bak"), backup);
+  // A folder under the recovery sheet's temporary name makes its write fail.
+  std::filesystem::create_directory(folder / (kRecovery + ".tmp"));
+  session.currentImage = makeImage(kWidth, kHeight, kHash);
+  session.statusText = u"string 25";
+  loadSheetForImage(session);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+  EXPECT_TRUE(session.statusIsError);
+  EXPECT_TRUE(session.dirty);
+  EXPECT_EQ(session.sheetPath, folder / kRecovery);
+  EXPECT_EQ(printSheet(session.sheet), backup);
+  EXPECT_FALSE(std::filesystem::exists(folder / kRecovery));
+
+  // Once the obstacle is gone, the next save stores the recovered sheet.
+  std::filesystem::remove(folder / (kRecovery + ".tmp"));
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(folder / kRecovery), backup);
+  EXPECT_EQ(readBytes(folder / kMain), kGarbage);
+}
+
+TEST(LoadSheetForImage, UnchangedDamagedSheetIsCopiedAsideOnce) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto folder = rules.folder.path() / "observations";
+  writeFile(folder / kMain, kGarbage);
+  session.currentImage = makeImage(kWidth, kHeight, kHash);
+  const std::string firstCopy = kMain + kStamp;
+  for (int load = 0; load < 3; ++load) {
+    loadSheetForImage(session);  // as after every restore from the notification area
+    EXPECT_EQ(session.statusText, uiText(Language::English, 41));
+    rules.seconds += 3600;
+  }
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{kMain, firstCopy}));
+  EXPECT_EQ(readBytes(folder / firstCopy), kGarbage);
+
+  // Changed bytes are another damaged version and get their own copy.
+  writeFile(folder / kMain, kGarbage2);
+  loadSheetForImage(session);
+  const std::string secondCopy = kMain + ".damaged-" + std::to_string(rules.seconds);
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{kMain, firstCopy, secondCopy}));
+  EXPECT_EQ(readBytes(folder / secondCopy), kGarbage2);
 }
 
 TEST(LoadSheetForImage, OpeningWithoutChangesWritesNothing) {

@@ -1,0 +1,253 @@
+// Saves and loads against a full disk and a read-only folder, natively. A full disk
+// is met through the process's file-size limit (writes beyond it fail with EFBIG
+// once SIGXFSZ is ignored); a read-only folder through the immutable attribute,
+// which binds root as well (write permissions do not), or, where the attribute
+// cannot be set, through taking the write permission away from a non-root user.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <set>
+#include <string>
+
+#include "app/session_state.h"
+#include "observations/observation_sheet.h"
+#include "observations/sheet_store.h"
+#include "observations/sheet_test_files.h"
+#include "support/rules_session.h"
+#include "text/ui_strings.h"
+
+namespace tessary {
+namespace {
+
+using testing::namesIn;
+using testing::readBytes;
+using testing::RulesSession;
+using testing::withSuffix;
+using testing::writeFile;
+
+// Files this process writes cannot grow beyond `bytes` while the scope lasts.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    applied_ = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+  }
+  ~FileSizeLimit() { lift(); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool applied() const { return applied_; }
+  void lift() {
+    if (!applied_) return;
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
+    applied_ = false;
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int) = SIG_DFL;
+  bool applied_ = false;
+};
+
+// Makes a file or folder unchangeable with the immutable attribute: no entry can be
+// created, renamed or removed in an immutable folder, and an immutable file can be
+// neither renamed nor written, even by root. Without the right to set the
+// attribute, a non-root user gets a folder without write permission instead.
+class Unchangeable {
+ public:
+  explicit Unchangeable(std::filesystem::path path) : path_(std::move(path)) {
+    if (setImmutable(true)) {
+      how_ = How::Immutable;
+    } else if (::geteuid() != 0 && std::filesystem::is_directory(path_) && ::chmod(path_.c_str(), 0555) == 0) {
+      how_ = How::Permissions;
+    }
+  }
+  ~Unchangeable() { undo(); }
+  Unchangeable(const Unchangeable&) = delete;
+  Unchangeable& operator=(const Unchangeable&) = delete;
+  bool applied() const { return how_ != How::None; }
+  void undo() {
+    if (how_ == How::Immutable) setImmutable(false);
+    if (how_ == How::Permissions) ::chmod(path_.c_str(), 0755);
+    how_ = How::None;
+  }
+
+ private:
+  enum class How { None, Immutable, Permissions };
+  bool setImmutable(bool on) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+      ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+  }
+  std::filesystem::path path_;
+  How how_ = How::None;
+};
+
+ObservationSheet sheetWithNotes(const Session& session, int markers, std::size_t noteLength) {
+  ObservationSheet sheet;
+  sheet.imageSHA256 = session.currentImage->sha256;
+  sheet.width = session.currentImage->width;
+  sheet.height = session.currentImage->height;
+  sheet.nextId = markers + 1;
+  for (int id = 1; id <= markers; ++id) {
+    sheet.marks.push_back({id, 1.5 * id, 2.5 * id, std::string(noteLength, static_cast<char>('a' + id % 26)),
+                           1700000000 + id});
+  }
+  return sheet;
+}
+
+void expectCouldNotSave(const Session& session) {
+  EXPECT_TRUE(session.dirty);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+  EXPECT_TRUE(session.statusIsError);
+}
+
+// The two obstacles a save can meet: no space for the new version, and a folder
+// that takes no new file.
+TEST(SheetStorePosix, FullDiskOrReadOnlyFolderKeepsTheOldSheetAndTheNextSaveSucceeds) {
+  for (const bool fullDisk : {true, false}) {
+    SCOPED_TRACE(fullDisk ? "full disk" : "read-only folder");
+    RulesSession rules;
+    Session& session = rules.session;
+    const auto folder = rules.folder.path() / "observations";
+    session.sheet = sheetWithNotes(session, 2, 10);
+    session.dirty = true;
+    ASSERT_TRUE(saveSheet(session));
+    const std::string older = readBytes(session.sheetPath);
+    session.sheet = sheetWithNotes(session, 3, 20);
+    session.dirty = true;
+    ASSERT_TRUE(saveSheet(session));
+    const std::string saved = readBytes(session.sheetPath);
+
+    // The next version is larger than the space left.
+    const ObservationSheet next = sheetWithNotes(session, 40, 300);
+    const std::string nextText = printSheet(next);
+    ASSERT_GT(nextText.size(), 4096u);
+    {
+      FileSizeLimit limit(4096);
+      Unchangeable readOnly(folder);
+      if (fullDisk) {
+        readOnly.undo();
+        ASSERT_TRUE(limit.applied());
+      } else {
+        limit.lift();
+        if (!readOnly.applied()) GTEST_SKIP() << "no way to make a folder read-only for this user";
+      }
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        session.sheet = next;
+        session.dirty = true;
+        session.statusText.clear();
+        EXPECT_FALSE(saveSheet(session));
+        expectCouldNotSave(session);
+        EXPECT_EQ(readBytes(session.sheetPath), saved);
+        EXPECT_EQ(readBytes(withSuffix(session.sheetPath, ".bak")), older);
+        EXPECT_EQ(namesIn(folder), (std::set<std::string>{session.sheetPath.filename().string(),
+                                                          session.sheetPath.filename().string() + ".bak"}));
+      }
+    }
+    // Space (or write access) is back: the changes still in memory are saved.
+    ASSERT_TRUE(saveSheet(session));
+    EXPECT_FALSE(session.dirty);
+    EXPECT_EQ(session.statusText, uiText(Language::English, 29));
+    EXPECT_EQ(readBytes(session.sheetPath), nextText);
+    EXPECT_EQ(readBytes(withSuffix(session.sheetPath, ".bak")), saved);
+  }
+}
+
+struct DamagedRecoverySheet {
+  explicit DamagedRecoverySheet(RulesSession& rules) : session(rules.session) {
+    folder = rules.folder.path() / "observations";
+    main = session.sheetPath;
+    recovery = withSuffix(main, ".recovery.json");
+    stamp = ".damaged-" + std::to_string(rules.seconds);
+    writeFile(main, "not a sheet");
+    // A damaged recovery sheet larger than the space left, and a good backup of it.
+    damaged = "{\"format\": \"Tessary\", " + std::string(20000, ' ') + "\"version\": 1";
+    writeFile(recovery, damaged);
+    backup = printSheet(sheetWithNotes(session, 2, 10));
+    writeFile(withSuffix(recovery, ".bak"), backup);
+  }
+  std::string name(const std::filesystem::path& path) const { return path.filename().string(); }
+
+  Session& session;
+  std::filesystem::path folder, main, recovery;
+  std::string stamp, damaged, backup;
+};
+
+TEST(SheetStorePosix, DamagedRecoverySheetThatCannotBeCopiedIsMovedAside) {
+  RulesSession rules;
+  DamagedRecoverySheet files(rules);
+  Session& session = rules.session;
+  {
+    FileSizeLimit limit(8192);
+    ASSERT_TRUE(limit.applied());
+    loadSheetForImage(session);
+  }
+  EXPECT_EQ(session.statusText, uiText(Language::English, 40));
+  EXPECT_EQ(session.sheetPath, files.recovery);
+  EXPECT_FALSE(session.dirty);
+  // The damaged sheet kept all its bytes under its ".damaged-" name; the recovered
+  // backup became the recovery sheet, whose first save made no backup.
+  EXPECT_EQ(readBytes(withSuffix(files.recovery, files.stamp)), files.damaged);
+  EXPECT_EQ(readBytes(files.recovery), files.backup);
+  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
+  EXPECT_EQ(namesIn(files.folder),
+            (std::set<std::string>{files.name(files.main),
+                                   files.name(files.recovery), files.name(files.recovery) + ".bak",
+                                   files.name(files.recovery) + files.stamp}));
+}
+
+TEST(SheetStorePosix, DamagedRecoverySheetThatCannotBeKeptAsideIsNeverWrittenOver) {
+  RulesSession rules;
+  DamagedRecoverySheet files(rules);
+  Session& session = rules.session;
+  FileSizeLimit limit(8192);
+  ASSERT_TRUE(limit.applied());
+  Unchangeable pinned(files.recovery);  // cannot be renamed
+  if (!pinned.applied()) GTEST_SKIP() << "the immutable attribute cannot be set here";
+
+  loadSheetForImage(session);
+  // The backup is recovered into memory but not saved over the damaged sheet.
+  EXPECT_EQ(printSheet(session.sheet), files.backup);
+  EXPECT_EQ(session.sheetPath, files.recovery);
+  expectCouldNotSave(session);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    session.sheet.marks.push_back({session.sheet.nextId, 3.0, 4.0, "more", 1700000000});
+    session.sheet.nextId += 1;
+    session.dirty = true;
+    EXPECT_FALSE(saveSheet(session));
+    expectCouldNotSave(session);
+  }
+  EXPECT_EQ(readBytes(files.recovery), files.damaged);
+  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
+  EXPECT_EQ(namesIn(files.folder),
+            (std::set<std::string>{files.name(files.main),
+                                   files.name(files.recovery), files.name(files.recovery) + ".bak"}));
+
+  // Once the file can be moved, the next save keeps it aside first, then writes.
+  pinned.undo();
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(withSuffix(files.recovery, files.stamp)), files.damaged);
+  EXPECT_EQ(readBytes(files.recovery), printSheet(session.sheet));
+  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
+}
+
+}  // namespace
+}  // namespace tessary
