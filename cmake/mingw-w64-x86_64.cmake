@@ -11,13 +11,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The linker's choices, stated rather than left to its defaults:
-#  --no-insert-timestamp   the PE header's time stamp is 0, not the time of the link,
-#                          so two builds of the same sources give the same bytes;
-#  --dynamicbase, --high-entropy-va
-#                          the program may be loaded anywhere in the 64-bit address
-#                          space (ASLR), which needs its relocations kept;
-#  --nxcompat              data pages are never executable (DEP).
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
