@@ -315,16 +315,25 @@ mode_active() {
 same_pixels() { [ "$(pixel_difference "$1" "$2" "$3")" = 0 ]; }
 other_pixels() { count_above "$(pixel_difference "$1" "$2" "$3")" 100; }
 
+# The desk's windows are listed whole before they are searched: with pipefail,
+# "drv windows | grep -q" fails at random when grep stops reading at the first match
+# and the writer is cut off.
+menu_listed() { grep -q '^#32768 .* visible 1' <<<"$1"; }
 # A system or popup menu is open on screen (waits up to three seconds for it).
 menu_open() {
-  local i
+  local i list
   for ((i = 0; i < 10; i++)); do
-    drv windows | grep -q '^#32768 .* visible 1' && return 0
+    list=$(drv windows) && menu_listed "$list" && return 0
     sleep 0.3
   done
   return 1
 }
-menu_closed() { ! drv windows | grep -q '^#32768 .* visible 1'; }
+# No menu is open; a listing that failed proves nothing.
+menu_closed() {
+  local list
+  list=$(drv windows) || return 1
+  ! menu_listed "$list"
+}
 
 # matches TEXT REGEX: the text matches the extended regular expression.
 matches() { [[ "$1" =~ $2 ]]; }
