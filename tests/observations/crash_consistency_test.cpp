@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <set>
 #include <string>
@@ -139,37 +140,40 @@ TEST(CrashConsistency, DISABLED_WriterChild) {
 }
 
 // Starts the writer, lets it run for `delay` after its first save, kills it.
-// Returns false when the writer could not be started or did not get ready.
-bool runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::microseconds delay, int round) {
+// Returns an empty text, or why the writer could not be started or did not get
+// ready (with its exit code and its own test output, which tell what stopped it).
+std::string runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::microseconds delay, int round) {
   const std::wstring readyName =
       L"Local\\TessaryCrashWriter-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(round);
   const Handle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-  if (ready.get() == nullptr) return false;
+  if (ready.get() == nullptr) return "no ready event";
 
   wchar_t exePath[MAX_PATH] = {};
   const DWORD pathLength = GetModuleFileNameW(nullptr, exePath, MAX_PATH);
-  if (pathLength == 0 || pathLength >= MAX_PATH) return false;
+  if (pathLength == 0 || pathLength >= MAX_PATH) return "no program path";
   std::wstring commandLine = L"\"" + std::wstring(exePath) +
                              L"\" --gtest_also_run_disabled_tests --gtest_filter=CrashConsistency.DISABLED_WriterChild";
   SetEnvironmentVariableW(kFolderVariable, dataFolder.c_str());
   SetEnvironmentVariableW(kReadyVariable, readyName.c_str());
 
-  // The child's own test output goes nowhere.
+  // The child's own test output goes to a file beside the sheets' folder, read only
+  // when the child stops before it is ready.
+  const std::filesystem::path outputPath = dataFolder / "writer-output.txt";
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const Handle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Handle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nullptr;
-  startup.hStdOutput = nul.get();
-  startup.hStdError = nul.get();
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(exePath, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                       &startup, &process);
   SetEnvironmentVariableW(kFolderVariable, nullptr);
   SetEnvironmentVariableW(kReadyVariable, nullptr);
-  if (!started) return false;
+  if (!started) return "the writer could not be started (error " + std::to_string(GetLastError()) + ")";
   const Handle processHandle(process.hProcess);
   const Handle threadHandle(process.hThread);
 
@@ -187,18 +191,24 @@ bool runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::micr
   }
   TerminateProcess(processHandle.get(), 9);
   WaitForSingleObject(processHandle.get(), 20000);
-  return wasReady;
+  if (wasReady) return "";
+  DWORD exitCode = 0;
+  GetExitCodeProcess(processHandle.get(), &exitCode);
+  const std::string why = woke == WAIT_OBJECT_0 + 1
+                              ? "the writer ended before its first save, exit code " + std::to_string(exitCode)
+                              : "the writer was not ready within 20 s";
+  return why + "; its output:\n" + testing::readBytes(outputPath);
 }
 
 constexpr int kMaxDelayMicroseconds = 12000;
 
 #else
 
-bool runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::microseconds delay, int) {
+std::string runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::microseconds delay, int) {
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) return false;
+  if (::pipe(pipeEnds) != 0) return "no pipe";
   const pid_t child = ::fork();
-  if (child < 0) return false;
+  if (child < 0) return "the writer could not be started";
   if (child == 0) {
     ::close(pipeEnds[0]);
     runWriter(dataFolder, [&] {
@@ -215,12 +225,23 @@ bool runAndKillWriter(const std::filesystem::path& dataFolder, std::chrono::micr
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
-  return wasReady;
+  if (wasReady) return "";
+  return "the writer ended before its first save, status " + std::to_string(status);
 }
 
 constexpr int kMaxDelayMicroseconds = 8000;
 
 #endif
+
+// Whether runAndKillWriter's answer is a writer that ended before its first save
+// while its own output shows no failure (no assertion, no exception).
+bool diedWithoutAFailureOfItsOwn(const std::string& why) {
+  if (why.rfind("the writer ended before its first save", 0) != 0) return false;
+  for (const char* sign : {"Failure", "FAILED", "exception"}) {
+    if (why.find(sign) != std::string::npos) return false;
+  }
+  return true;
+}
 
 TEST(CrashConsistency, KilledWriterLeavesACompleteOldOrNewSheet) {
   const auto start = std::chrono::steady_clock::now();
@@ -252,7 +273,17 @@ TEST(CrashConsistency, KilledWriterLeavesACompleteOldOrNewSheet) {
   int unsound = 0;               // the sheet was damaged, missing, older, or recovered
   for (int round = 0; round < kKills; ++round) {
     SCOPED_TRACE("round " + std::to_string(round) + ", seed " + std::to_string(seed));
-    ASSERT_TRUE(runAndKillWriter(folder.path(), std::chrono::microseconds(delays(random)), round));
+    const std::chrono::microseconds delay(delays(random));
+    std::string why = runAndKillWriter(folder.path(), delay, round);
+    // A writer that ended before its first save with no failure of its own in its
+    // output (seen once under Wine on a loaded machine, its cause not found) is
+    // started again on the same files, twice at most: a fault of the program's load
+    // or save repeats on the same files and still fails here, with its output.
+    for (int again = 1; again <= 2 && diedWithoutAFailureOfItsOwn(why); ++again) {
+      std::cout << "round " << round << ", started again: " << why << std::endl;
+      why = runAndKillWriter(folder.path(), delay, round + again * kKills);
+    }
+    ASSERT_EQ(why, "");
     ++kills;
     if (std::filesystem::exists(temporary)) ++killedMidReplacement;
     if (!std::filesystem::exists(mainSheet)) ++targetMissing;
