@@ -10,6 +10,7 @@
 #include "observations/atomic_file.h"
 #include "observations/atomic_file_win.h"
 #include "observations/sheet_test_files.h"
+#include "support/held_file_win.h"
 #include "support/rules_session.h"
 
 namespace tessary {
@@ -19,28 +20,9 @@ using testing::namesIn;
 using testing::readBytes;
 using testing::TempFolder;
 using testing::withSuffix;
+using testing::HeldFile;
 using testing::writeFile;
 using Names = std::set<std::string>;
-
-// A file held open by "another program" with the given sharing, closed when the
-// scope ends or on request.
-class HeldFile {
- public:
-  HeldFile(const std::filesystem::path& path, DWORD sharing)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr)) {}
-  ~HeldFile() { release(); }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void release() {
-    if (held()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // The files a failed replacement can leave behind, and what settling them must
 // leave: the target always present, with the old bytes where they survived, else

@@ -12,6 +12,7 @@
 #include "observations/observation_sheet.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
+#include "support/held_file_win.h"
 #include "support/rules_session.h"
 #include "text/ui_strings.h"
 
@@ -22,27 +23,8 @@ using testing::namesIn;
 using testing::readBytes;
 using testing::RulesSession;
 using testing::withSuffix;
+using testing::HeldFile;
 using testing::writeFile;
-
-// A file held open by "another program" with the given sharing, closed when the
-// scope ends or on request.
-class HeldFile {
- public:
-  HeldFile(const std::filesystem::path& path, DWORD sharing)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr)) {}
-  ~HeldFile() { release(); }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void release() {
-    if (held()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 ObservationSheet sheetFor(const Session& session, int markers) {
   ObservationSheet sheet;
