@@ -212,8 +212,10 @@ TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
 
 // Hostile TIFF directories, each refused before the decoder in a fresh process that
 // never grows by more than 64 MiB. Without the walk the first two end the process
-// inside the decoder (a tile buffer whose size wraps around), the next two make it
-// take the 600 MB pixel buffer for data that is not there, and the rest are decoded.
+// inside the decoder (a tile buffer whose size wraps around to almost nothing), the
+// third takes the 600 MB pixel buffer for a strip that is not there, and the rest are
+// decoded: the fourth as 150 megapixels of zeros from 900 bytes (the tiles not listed
+// are read as empty), the last beside a 600 MB decoded strip.
 TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   constexpr std::size_t kAllowedGrowth = 64u << 20;
