@@ -8,6 +8,8 @@ namespace {
 constexpr std::uint16_t kShort = 3;
 constexpr std::uint16_t kLong = 4;
 
+constexpr std::uint16_t kNewSubfileType = 254;
+constexpr std::uint16_t kSubfileType = 255;
 constexpr std::uint16_t kImageWidth = 256;
 constexpr std::uint16_t kImageLength = 257;
 constexpr std::uint16_t kBitsPerSample = 258;
@@ -58,12 +60,15 @@ struct Entry {
 
 // The entries of the fields the walk reads, the first of each tag only.
 struct Fields {
+  std::optional<Entry> newSubfileType, subfileType;
   std::optional<Entry> width, length, bitsPerSample, samplesPerPixel, rowsPerStrip, planar;
   std::optional<Entry> tileWidth, tileLength;
   std::optional<Entry> stripOffsets, stripByteCounts, tileOffsets, tileByteCounts;
 
   std::optional<Entry>* slot(std::uint32_t tag) {
     switch (tag) {
+      case kNewSubfileType: return &newSubfileType;
+      case kSubfileType: return &subfileType;
       case kImageWidth: return &width;
       case kImageLength: return &length;
       case kBitsPerSample: return &bitsPerSample;
@@ -164,6 +169,16 @@ TiffDirectoryWalk walkTiffFirstDirectory(const std::uint8_t* bytes, std::size_t 
   walk.size = DeclaredSize{*width, *height};
   if (!withinPixelLimits(*width, *height)) {
     return refused(walk, TiffRefusal::PixelLimits);
+  }
+  // A reduced-resolution copy is passed over by the decoder (SubfileType 2 is the old
+  // form of NewSubfileType bit 0, and libtiff reads it as that).
+  if (fields.newSubfileType) {
+    const std::optional<std::uint32_t> kind = singleValue(data, *fields.newSubfileType);
+    if (!kind || (*kind & 1) != 0) return refused(walk, TiffRefusal::ReducedImage);
+  }
+  if (fields.subfileType) {
+    const std::optional<std::uint32_t> kind = singleValue(data, *fields.subfileType);
+    if (!kind || *kind == 2) return refused(walk, TiffRefusal::ReducedImage);
   }
   TiffLayout& layout = walk.layout;
   layout.width = *width;
@@ -278,6 +293,7 @@ const char* tiffRefusalName(TiffRefusal refusal) {
     case TiffRefusal::PieceCount: return "PieceCount";
     case TiffRefusal::PieceOutsideData: return "PieceOutsideData";
     case TiffRefusal::PieceMemory: return "PieceMemory";
+    case TiffRefusal::ReducedImage: return "ReducedImage";
   }
   return "?";
 }

@@ -54,6 +54,10 @@ enum class TiffRefusal {
                      // when it comes to the piece)
   PieceMemory,  // one strip or tile, decoded, would take more than kMaxDecoderCopyBytes:
                 // the decoder holds one piece beside the pixels it fills
+  ReducedImage,  // the directory is marked as a reduced-resolution copy (NewSubfileType
+                 // bit 0, or SubfileType 2), or either field is in another form than one
+                 // SHORT or LONG: Wine's decoder passes over such directories and shows
+                 // the next one, which the walk has not read
 };
 
 // The layout of the image data, as the directory declares it.
@@ -77,7 +81,8 @@ struct TiffDirectoryWalk {
   TiffLayout layout;  // complete only when nothing was refused
 };
 
-// Reads the first directory of `bytes` (any bytes at all) and checks it: image size
+// Reads the first directory of `bytes` (any bytes at all) and checks it: not a
+// reduced-resolution copy (the decoder would show another directory); image size
 // within the pixel limits; tile sides positive multiples of 16 within the limits;
 // exactly one offset and one byte count per strip or tile; every strip and tile
 // non-empty and inside the data; one decoded piece within kMaxDecoderCopyBytes.

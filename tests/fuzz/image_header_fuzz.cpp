@@ -180,13 +180,13 @@ void requireAgreement(const char* reader, const std::optional<DeclaredSize>& ref
 
 // Inputs by outcome, printed when the run ends (see the top of the file).
 struct TiffTally {
-  std::uint64_t stricter[static_cast<int>(tessary::TiffRefusal::PieceMemory) + 1] = {};
+  std::uint64_t stricter[static_cast<int>(tessary::TiffRefusal::ReducedImage) + 1] = {};
   std::uint64_t agreed = 0;
   std::uint64_t looser = 0;
   ~TiffTally() {
     if (std::getenv("TESSARY_FUZZ_STRICTER") == nullptr) return;
     std::fprintf(stderr, "agreed: TIFF %llu\n", static_cast<unsigned long long>(agreed));
-    for (int i = 0; i <= static_cast<int>(tessary::TiffRefusal::PieceMemory); ++i) {
+    for (int i = 0; i <= static_cast<int>(tessary::TiffRefusal::ReducedImage); ++i) {
       if (stricter[i] != 0) {
         std::fprintf(stderr, "stricter: TIFF %s %llu\n", tessary::tiffRefusalName(static_cast<tessary::TiffRefusal>(i)),
                      static_cast<unsigned long long>(stricter[i]));

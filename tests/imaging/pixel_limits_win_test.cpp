@@ -211,10 +211,10 @@ TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
 }
 
 // Hostile TIFF directories, each refused before the decoder in a fresh process that
-// never grows by more than 64 MiB. Without the walk the first two end the process
+// never grows by more than 64 MiB. Without the walk the first three end the process
 // inside the decoder (a tile buffer whose size wraps around to almost nothing), the
-// third takes the 600 MB pixel buffer for a strip that is not there, and the rest are
-// decoded: the fourth as 150 megapixels of zeros from 900 bytes (the tiles not listed
+// fourth takes the 600 MB pixel buffer for a strip that is not there, and the rest are
+// decoded: the fifth as 150 megapixels of zeros from 900 bytes (the tiles not listed
 // are read as empty), the last beside a 600 MB decoded strip.
 TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -235,6 +235,12 @@ TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
   tilesCountedShort.set(322, kTiffLong, {16}).set(323, kTiffLong, {16});
   tilesCountedShort.set(324, kTiffLong, {imagetest::kTiffPiece}).set(325, kTiffLong, {768});
   auto oddTiles = rgbTiff(40, 33, 24, 24);
+  // A reduced-resolution copy first: the decoder passes over it and shows the second
+  // directory, the 65,536-square tiles.
+  auto reducedFirst = rgbTiff(16, 16, 0, 16);
+  reducedFirst.set(254, kTiffLong, {1});
+  auto hugeTilesSecond = rgbTiff(16, 16, 16, 16);
+  hugeTilesSecond.set(322, kTiffLong, {65'536}).set(323, kTiffLong, {65'536});
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
@@ -243,6 +249,7 @@ TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
   const std::vector<Case> cases = {
       {"16 x 16 RGB in tiles of 65,536 square (920 bytes)", hugeTiles(false), "Image operation failed"},
       {"the same, big-endian", hugeTiles(true), "Image operation failed"},
+      {"the same behind a reduced-resolution copy", reducedFirst.bytes(&hugeTilesSecond), "Image operation failed"},
       {"12,247 square whose strip lies past the end", tiffHeader(12'247, 12'247), "Image operation failed"},
       {"12,247 square in tiles of 16 with one tile listed", tilesCountedShort.bytes(), "Image operation failed"},
       {"tiles of 24 x 24", oddTiles.bytes(), "Image operation failed"},

@@ -79,6 +79,10 @@ TEST(TiffDirectory, DefaultsAndFieldFormsLibtiffAlsoReads) {
   TiffFile twice = rgbTiff(16, 12, 0, 12);
   twice.entries.push_back({256, kTiffLong, {20'001}, std::nullopt});
   EXPECT_EQ(outcome(twice.bytes()), "16x12");
+  // A page of a multi-page file, a full-resolution image the old way, and a mask: shown.
+  EXPECT_EQ(outcome(rgbTiff(16, 12, 0, 12).set(254, kTiffLong, {2}).bytes()), "16x12");
+  EXPECT_EQ(outcome(rgbTiff(16, 12, 0, 12).set(255, kTiffShort, {1}).bytes()), "16x12");
+  EXPECT_EQ(outcome(rgbTiff(16, 12, 0, 12).set(254, kTiffShort, {4}).bytes()), "16x12");
   // Entries out of order are read all the same.
   TiffFile unsorted = rgbTiff(16, 12, 0, 12);
   std::reverse(unsorted.entries.begin(), unsorted.entries.end());
@@ -207,6 +211,12 @@ TEST(TiffDirectory, RefusalsAndTheirReasons) {
        "Image operation failed"},
       {"strip offset wraps around", strips([](TiffFile& t) { t.find(273)->values[0] = 0xFFFFFFF0u; }),
        "PieceOutsideData", "Image operation failed"},
+      {"a reduced-resolution copy", strips([](TiffFile& t) { t.set(254, kTiffLong, {1}); }), "ReducedImage",
+       "Image operation failed"},
+      {"a reduced copy, the old way", strips([](TiffFile& t) { t.set(255, kTiffShort, {2}); }), "ReducedImage",
+       "Image operation failed"},
+      {"a subfile type as two values", strips([](TiffFile& t) { t.set(254, kTiffLong, {0, 0}); }), "ReducedImage",
+       "Image operation failed"},
       {"strip lists cut off", listsCutOff, "PieceOutsideData", "Image operation failed"},
       {"strip offsets as bytes", strips([](TiffFile& t) { t.find(273)->type = 1; }), "LayoutField",
        "Image operation failed"},

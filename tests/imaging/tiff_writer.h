@@ -50,19 +50,42 @@ struct TiffFile {
     return *this;
   }
 
-  // Header, the directory, the values that do not fit in their entries, the pieces.
-  std::vector<std::uint8_t> bytes() const {
-    std::vector<std::uint8_t> out;
-    const auto put16 = [&](std::vector<std::uint8_t>& to, std::uint32_t v) {
-      const std::uint8_t hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
-      to.push_back(bigEndian ? hi : lo);
-      to.push_back(bigEndian ? lo : hi);
-    };
-    const auto put32 = [&](std::vector<std::uint8_t>& to, std::uint32_t v) {
-      put16(to, bigEndian ? v >> 16 : v & 0xFFFF);
-      put16(to, bigEndian ? v & 0xFFFF : v >> 16);
-    };
-    const std::uint32_t directoryEnd = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+  // Header, the directory, the values that do not fit in their entries, the pieces;
+  // then, when `next` is given, its directory (the second) and its data.
+  std::vector<std::uint8_t> bytes(const TiffFile* next = nullptr) const {
+    std::vector<std::uint8_t> out = bigEndian ? std::vector<std::uint8_t>{'M', 'M', 0, 42}
+                                              : std::vector<std::uint8_t>{'I', 'I', 42, 0};
+    put32(out, 8);
+    const std::size_t nextField = appendDirectory(out);
+    if (next != nullptr) {
+      if (out.size() % 2 != 0) out.push_back(0);  // directories start on a word boundary
+      set32(out, nextField, static_cast<std::uint32_t>(out.size()));
+      next->appendDirectory(out);
+    }
+    return out;
+  }
+
+ private:
+  void put16(std::vector<std::uint8_t>& to, std::uint32_t v) const {
+    const std::uint8_t hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
+    to.push_back(bigEndian ? hi : lo);
+    to.push_back(bigEndian ? lo : hi);
+  }
+  void put32(std::vector<std::uint8_t>& to, std::uint32_t v) const {
+    put16(to, bigEndian ? v >> 16 : v & 0xFFFF);
+    put16(to, bigEndian ? v & 0xFFFF : v >> 16);
+  }
+  void set32(std::vector<std::uint8_t>& to, std::size_t at, std::uint32_t v) const {
+    std::vector<std::uint8_t> value;
+    put32(value, v);
+    std::copy(value.begin(), value.end(), to.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+
+  // Writes this directory at the end of `out`, then its values and pieces; returns
+  // where its next-directory field is (written as 0).
+  std::size_t appendDirectory(std::vector<std::uint8_t>& out) const {
+    const std::uint32_t start = static_cast<std::uint32_t>(out.size());
+    const std::uint32_t directoryEnd = start + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
     std::uint32_t extraBytes = 0;
     for (const TiffEntry& entry : entries) {
       const std::uint32_t size = static_cast<std::uint32_t>(entry.values.size()) * (entry.type == kTiffShort ? 2 : 4);
@@ -77,8 +100,6 @@ struct TiffFile {
     const auto resolved = [&](std::uint32_t v) {
       return v >= kTiffPiece && v - kTiffPiece < pieceAt.size() ? pieceAt[v - kTiffPiece] : v;
     };
-    out = bigEndian ? std::vector<std::uint8_t>{'M', 'M', 0, 42} : std::vector<std::uint8_t>{'I', 'I', 42, 0};
-    put32(out, 8);
     put16(out, static_cast<std::uint32_t>(entries.size()));
     std::vector<std::uint8_t> extra;
     for (const TiffEntry& entry : entries) {
@@ -97,10 +118,11 @@ struct TiffFile {
         out.insert(out.end(), values.begin(), values.end());
       }
     }
-    put32(out, 0);  // no further directory
+    const std::size_t nextField = out.size();
+    put32(out, 0);
     out.insert(out.end(), extra.begin(), extra.end());
     for (const auto& piece : pieces) out.insert(out.end(), piece.begin(), piece.end());
-    return out;
+    return nextField;
   }
 };
 
