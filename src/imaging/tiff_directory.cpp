@@ -170,8 +170,8 @@ TiffDirectoryWalk walkTiffFirstDirectory(const std::uint8_t* bytes, std::size_t 
   if (!withinPixelLimits(*width, *height)) {
     return refused(walk, TiffRefusal::PixelLimits);
   }
-  // A reduced-resolution copy is passed over by the decoder (SubfileType 2 is the old
-  // form of NewSubfileType bit 0, and libtiff reads it as that).
+  // A decoder may pass over a reduced-resolution copy and show the next directory
+  // (SubfileType 2 is the old form of NewSubfileType bit 0; libtiff reads it as that).
   if (fields.newSubfileType) {
     const std::optional<std::uint32_t> kind = singleValue(data, *fields.newSubfileType);
     if (!kind || (*kind & 1) != 0) return refused(walk, TiffRefusal::ReducedImage);

@@ -56,8 +56,9 @@ enum class TiffRefusal {
                 // the decoder holds one piece beside the pixels it fills
   ReducedImage,  // the directory is marked as a reduced-resolution copy (NewSubfileType
                  // bit 0, or SubfileType 2), or either field is in another form than one
-                 // SHORT or LONG: Wine's decoder passes over such directories and shows
-                 // the next one, which the walk has not read
+                 // SHORT or LONG: a decoder may pass over such a directory and show the
+                 // next one, which the walk has not read (later versions of Wine's
+                 // decoder do; Wine 8's shows the first)
 };
 
 // The layout of the image data, as the directory declares it.
