@@ -1,7 +1,9 @@
 // Pixel limits are enforced from the image header before any pixel memory exists:
 // hand-made PNG, BMP, TIFF and JPEG headers that declare too many pixels are refused
 // with "Pixel limit", and a fresh process that decodes one of them never holds
-// anything near the buffer the header asks for.
+// anything near the buffer the header asks for. So are hostile headers and TIFF
+// directories that the decoders would read past, crash on or fill memory from, and
+// 16-bit images whose copy inside the decoder would pass 600 MB.
 #include <gtest/gtest.h>
 
 #include <cstdint>
