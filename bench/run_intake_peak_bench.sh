@@ -35,8 +35,14 @@ wine "$exe" make "$(winpath "$work")" | sed 's/^/made /'
 files=$(cd "$work" && ls)
 for round in $(seq 1 "$rounds"); do
   for f in $files; do
-    line=$(wine "$exe" load "$(winpath "$work/$f")" 2>/dev/null | tail -1)
-    echo "$f $line" >>"$work/figures"
+    # A load that ends the process (out of memory, say) is reported, not skipped.
+    status=0
+    output=$(wine "$exe" load "$(winpath "$work/$f")" 2>&1) || status=$?
+    if [ $status -ne 0 ]; then
+      echo "$f: the load ended with exit code $status: $(echo "$output" | tail -1)" >&2
+      continue
+    fi
+    echo "$f $(echo "$output" | tail -1)" >>"$work/figures"
   done
   echo "round $round of $rounds done" >&2
 done
@@ -45,7 +51,11 @@ done
 field() { awk -v key="$1" '{ for (i = 2; i < NF; ++i) if ($i == key) print $(i + 1) }'; }
 printf '\n%-24s %12s %8s %10s %10s %6s %8s  %s\n' file size file_MB growth_MB promise_MB ratio ceiling outcome
 for f in $files; do
-  rows=$(grep "^$f " "$work/figures")
+  rows=$(grep "^$f " "$work/figures" || true)
+  if [ -z "$rows" ]; then
+    printf '%-24s  no load completed\n' "$f"
+    continue
+  fi
   growth=$(echo "$rows" | field peak_growth_mb | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
   last=$(echo "$rows" | tail -1)
   size=$(echo "$last" | field size)
