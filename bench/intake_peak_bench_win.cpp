@@ -13,14 +13,12 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "imaging/com_support_win.h"
@@ -148,29 +146,12 @@ std::size_t workingSet() {
   return counters.WorkingSetSize;
 }
 
-// Samples the working set every 2 ms while it lives; `peak()` is the highest seen.
-class PeakSampler {
- public:
-  PeakSampler()
-      : peak_(workingSet()), thread_([this] {
-          while (running_) {
-            const std::size_t now = workingSet();
-            if (now > peak_) peak_ = now;
-            Sleep(2);
-          }
-        }) {}
-  ~PeakSampler() { stop(); }
-  void stop() {
-    running_ = false;
-    if (thread_.joinable()) thread_.join();
-  }
-  std::size_t peak() const { return peak_; }
-
- private:
-  std::atomic<bool> running_{true};
-  std::atomic<std::size_t> peak_;
-  std::thread thread_;
-};
+std::size_t peakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.PeakWorkingSetSize;
+}
 
 int make(const std::wstring& folder) {
   for (const Sample& sample : kSamples) {
@@ -211,23 +192,17 @@ int load(const std::wstring& path) {
   std::uint32_t width = 0, height = 0;
   std::size_t peak = 0;
   const auto start = std::chrono::steady_clock::now();
-  {
-    PeakSampler sampler;
-    try {
-      const std::wstring wide = full;
-      auto pixels = tessary::openImageFile(std::u16string(wide.begin(), wide.end()));
-      width = pixels->width;
-      height = pixels->height;
-      pixelBytes = pixels->bgra.size();
-    } catch (const std::exception& error) {
-      outcome = error.what();
-    }
-    sampler.stop();
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    peak = std::max(sampler.peak(), static_cast<std::size_t>(counters.PeakWorkingSetSize));
+  try {
+    const std::wstring wide = full;
+    auto pixels = tessary::openImageFile(std::u16string(wide.begin(), wide.end()));
+    width = pixels->width;
+    height = pixels->height;
+    pixelBytes = pixels->bgra.size();
+  } catch (const std::exception& error) {
+    outcome = error.what();
   }
+  // The process's own peak: nothing ran in it before the load but its start.
+  peak = peakWorkingSet();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // What the load may hold: the file and the decoded pixels (4 bytes a pixel).
   const double promise = static_cast<double>(fileBytes + pixelBytes);
