@@ -13,7 +13,7 @@ packages=(
   imagemagick                                    # screenshots and reference decodes
   zip unzip                                      # the release zip
   clang libclang-rt-14-dev                       # libFuzzer targets (scripts/fuzz.sh)
-  libjpeg62-turbo-dev libpng-dev                 # reference readers of the header fuzz target
+  libjpeg62-turbo-dev libpng-dev libtiff-dev     # reference readers of the header fuzz target
   fonts-liberation fonts-wine                    # fonts for the desk under Wine
 )
 missing=()

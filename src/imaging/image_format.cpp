@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/pixels.h"
+#include "imaging/tiff_directory.h"
 
 namespace tessary {
 namespace {
@@ -162,7 +163,7 @@ struct BmpLayout {
   std::uint64_t width = 0;
   std::uint64_t height = 0;
   std::uint64_t pixelBytes = 0;   // saturates at UINT64_MAX
-  std::uint64_t headersSize = 0;  // the file header and the information header
+  std::uint64_t pixelOffset = 0;  // where the decoder reads the pixel array
 };
 
 // None when the header is not one that is read here: too short, another header
@@ -201,7 +202,9 @@ std::optional<BmpLayout> uncompressedBmpLayout(const std::uint8_t* bytes, std::s
   if (bitsPerPixel == 0 || layout.width == 0 || layout.height == 0) {
     return std::nullopt;
   }
-  layout.headersSize = kFileHeader + std::uint64_t{infoSize};
+  // The decoder reads the pixels at the file header's offset, wherever it points
+  // (even back into the information header), not after the headers.
+  layout.pixelOffset = readLe32(bytes + 10);
   // Rows are padded to four bytes. width * bits stays below 2^48; the product
   // saturates instead of wrapping.
   const std::uint64_t rowBytes = (layout.width * bitsPerPixel + 31) / 32 * 4;
@@ -210,7 +213,7 @@ std::optional<BmpLayout> uncompressedBmpLayout(const std::uint8_t* bytes, std::s
 }
 
 bool exceedsData(const BmpLayout& layout, std::size_t count) {
-  return layout.headersSize > count || layout.pixelBytes > count - layout.headersSize;
+  return layout.pixelOffset > count || layout.pixelBytes > count - layout.pixelOffset;
 }
 
 }  // namespace
@@ -234,14 +237,58 @@ bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count) {
   return layout && exceedsData(*layout, count);
 }
 
+std::optional<std::uint64_t> pngDecoderCopyBytes(const std::uint8_t* bytes, std::size_t count) {
+  const std::optional<DeclaredSize> size = pngDeclaredSize(bytes, count);
+  if (!size) {
+    return std::nullopt;
+  }
+  const std::uint64_t depth = bytes[24];
+  const std::uint32_t colourType = bytes[25];
+  // A colour key: a tRNS chunk among the chunks before the first image data, found as
+  // the decoder reads them (length, type, data, CRC).
+  bool colourKey = false;
+  for (std::size_t at = 33; count - at >= 8;) {
+    const std::uint64_t length = readBe32(bytes + at);
+    if (std::memcmp(bytes + at + 4, "IDAT", 4) == 0) break;
+    if (std::memcmp(bytes + at + 4, "tRNS", 4) == 0) {
+      colourKey = true;
+      break;
+    }
+    if (length + 12 > count - at) break;
+    at += static_cast<std::size_t>(length) + 12;
+  }
+  std::uint64_t channels = 1;
+  switch (colourType) {
+    case 0: channels = colourKey && depth == 16 ? 4 : 1; break;  // grey
+    case 2: channels = colourKey ? 4 : 3; break;                 // RGB
+    case 4: case 6: channels = 4; break;                         // grey or RGB with alpha
+    default: channels = 1; break;                                // palette, or refused by the decoder
+  }
+  const std::uint64_t rowBytes = (std::uint64_t{size->width} * channels * depth + 7) / 8;
+  return rowBytes * size->height;
+}
+
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
                                      ImageFormat format) {
   if (format == ImageFormat::Png || format == ImageFormat::Jpeg) {
     const std::optional<DeclaredSize> size = declaredImageSize(bytes, count, format);
     if (!size) {
-      throw ImageError("Cannot read image");
+      // The decoder could not read such data either.
+      throw ImageError("Image operation failed");
     }
     requirePixelLimits(size->width, size->height);
+    // The decoder would hold more than the largest pixel buffer beside the pixels.
+    if (format == ImageFormat::Png && pngDecoderCopyBytes(bytes, count) > kMaxDecoderCopyBytes) {
+      throw ImageError("Pixel limit");
+    }
+  } else if (format == ImageFormat::Tiff) {
+    const TiffDirectoryWalk walk = walkTiffFirstDirectory(bytes, count);
+    if (walk.refusal == TiffRefusal::PixelLimits || walk.refusal == TiffRefusal::PieceMemory) {
+      throw ImageError("Pixel limit");
+    }
+    if (walk.refusal != TiffRefusal::None) {
+      throw ImageError("Image operation failed");
+    }
   } else if (format == ImageFormat::Bmp) {
     if (const std::optional<BmpLayout> layout = uncompressedBmpLayout(bytes, count)) {
       // Sides over the limits get the answer the frame size would give; within
@@ -251,7 +298,7 @@ void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t coun
       requirePixelLimits(static_cast<std::uint32_t>(std::min(layout->width, kPast)),
                          static_cast<std::uint32_t>(std::min(layout->height, kPast)));
       if (exceedsData(*layout, count)) {
-        throw ImageError("Cannot read image");
+        throw ImageError("Image operation failed");
       }
     }
   }

@@ -13,6 +13,14 @@ inline constexpr std::size_t kMaxImageSourceBytes = 209'715'200;  // 200 MiB
 inline constexpr std::uint32_t kMaxImageSide = 20'000;
 inline constexpr std::uint64_t kMaxImagePixels = 150'000'000;
 
+// The most that the platform's decoder may hold of one image in a layout of its own
+// while the program converts it into its pixels: the size of the largest pixel
+// buffer (150,000,000 pixels of 4 bytes). Wine's PNG, JPEG and run-length BMP decoders
+// hold the whole image so (a TIFF decoder one strip or tile), so that a load holds
+// the file, the pixels and at most this much more. Samples of 8 bits or fewer never
+// come near it; 16-bit samples can, and such images are refused when they would pass it.
+inline constexpr std::uint64_t kMaxDecoderCopyBytes = 600'000'000;
+
 // The format named by the leading bytes, or none. Checked in the order PNG, JPEG,
 // TIFF (both byte orders), BMP; the first match wins.
 std::optional<ImageFormat> imageFormatOf(const std::uint8_t* bytes, std::size_t count);
@@ -45,25 +53,40 @@ struct DeclaredSize {
 //    ends right after that field.
 // None when the walk cannot find that size: no frame header before the start of
 // scan or the end of image, a second start of image, a frame type or marker that
-// the decoders refuse, or data that ends first. None also for TIFF and BMP, whose
-// decoders read only their headers when they are created. A side of 0 is returned
-// as it is written.
+// the decoders refuse, or data that ends first. None also for TIFF (whose first
+// directory walkTiffFirstDirectory reads) and BMP. A side of 0 is returned as it is
+// written. The walk is never stricter than libpng and libjpeg: wherever they read a
+// header, it finds the same size (tests/fuzz/image_header_fuzz.cpp holds it to that).
 std::optional<DeclaredSize> declaredImageSize(const std::uint8_t* bytes, std::size_t count,
                                               ImageFormat format);
 
-// True when an uncompressed BMP (BI_RGB or bit fields) declares a pixel array
-// larger than the data after its two headers. False for other formats, other BMP
-// compressions and BMP headers too short to read (their decoder judges those).
+// The bytes the platform's PNG decoder holds of the whole image, decoded into the
+// layout it keeps (Wine's, the widest known): samples of 16 bits stay 16 bits, grey
+// with alpha becomes four channels, and a colour key (a tRNS chunk before the image
+// data) turns RGB and 16-bit grey into four channels. None when the header chunk
+// cannot be found.
+std::optional<std::uint64_t> pngDecoderCopyBytes(const std::uint8_t* bytes, std::size_t count);
+
+// True when an uncompressed BMP (BI_RGB or bit fields) declares a pixel array that
+// does not fit between its pixel offset (the file header's, where the decoder reads
+// the pixels, even inside the information header) and the end of the data. False for
+// other formats, other BMP compressions and BMP headers too short to read (their
+// decoder judges those).
 bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count);
 
-// The check made before any decoder is created. Wine's PNG and JPEG decoders
-// decode the whole image while they initialise, before the frame size can be asked
-// for, so PNG and JPEG data must show its size first: raises ImageError("Cannot
-// read image") when declaredImageSize finds none, and ImageError("Pixel limit")
-// when the size found breaks the limits. An uncompressed BMP is "Pixel limit" when
-// its header's sides break the limits and otherwise "Cannot read image" when its
-// pixel array cannot be in the data. TIFF data passes; for every format the frame
-// size remains the authoritative check.
+// The check made before any decoder is created; its refusals are the same for the
+// user as the decoder's own (interface string 26).
+//  - PNG and JPEG: Wine's decoders decode the whole image while they initialise,
+//    before the frame size can be asked for, so the data must show its size first:
+//    "Image operation failed" when declaredImageSize finds none (the decoder could
+//    not read such data either), "Pixel limit" when the size breaks the limits or a
+//    PNG's decoded copy (pngDecoderCopyBytes) would pass kMaxDecoderCopyBytes.
+//  - TIFF: the first directory is walked (walkTiffFirstDirectory): "Pixel limit" for
+//    a size beyond the limits or a strip or tile too large to decode, "Image
+//    operation failed" for any other refusal.
+//  - BMP, uncompressed: "Pixel limit" when the header's sides break the limits, and
+//    otherwise "Image operation failed" when its pixel array is not in the data.
+// For every format the frame size remains the authoritative check.
 void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t count,
                                      ImageFormat format);
 

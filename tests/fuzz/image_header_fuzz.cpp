@@ -1,9 +1,21 @@
-// The header walk that runs before any image decoder is created, compared with the
-// reference readers the platform's decoders are built on (libjpeg, libpng): wherever
-// a reference reader accepts a header and reports a size, the walk reports the same
-// size or refuses the data. The walk, the pre-decoder check and the BMP pixel-array
-// check must also hold up on any bytes at all.
+// The header walks that run before any image decoder is created, compared with the
+// reference readers the platform's decoders are built on (libjpeg, libpng, libtiff):
+//  - wherever a reference reader accepts a header and reports a size, the walk reports
+//    the same size or refuses the data;
+//  - the PNG and JPEG walks are never stricter than libpng and libjpeg: a header that
+//    they read and the walk refuses is a finding;
+//  - the TIFF walk may refuse a first directory that libtiff reads only for one of its
+//    reasons written down as stricter (TiffRefusal in imaging/tiff_directory.h); a
+//    refusal for a reason libtiff shares is a finding. With TESSARY_FUZZ_STRICTER set
+//    in the environment, the run ends by printing how many inputs libtiff read and the
+//    walk refused, by reason ("stricter: TIFF <reason> <inputs>"), how many both read
+//    ("agreed: TIFF <inputs>") and how many the walk let through that libtiff refused
+//    ("looser: TIFF <inputs>"; the decoder refuses those in its turn), for scripts/fuzz.sh.
+// The walks, the pre-decoder check and the BMP pixel-array check must also hold up on
+// any bytes at all.
+#include <algorithm>
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +25,11 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <tiffio.h>
 
 #include "imaging/image_format.h"
 #include "imaging/pixels.h"
+#include "imaging/tiff_directory.h"
 
 namespace {
 
@@ -97,8 +111,56 @@ std::optional<DeclaredSize> libpngSize(const std::uint8_t* data, std::size_t siz
   return result;
 }
 
-void requireAgreement(const char* reader, const std::optional<DeclaredSize>& reference,
-                      const std::optional<DeclaredSize>& walk) {
+// libtiff reading from memory through its client procedures, without mapping, as the
+// platform's TIFF decoder reads from a stream.
+struct TiffInput {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t at;
+};
+
+tmsize_t tiffRead(thandle_t handle, void* out, tmsize_t count) {
+  auto* input = static_cast<TiffInput*>(handle);
+  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), input->size - std::min(input->at, input->size));
+  if (n > 0) std::memcpy(out, input->data + input->at, n);
+  input->at += n;
+  return static_cast<tmsize_t>(n);
+}
+tmsize_t tiffWrite(thandle_t, void*, tmsize_t) { return 0; }
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
+  auto* input = static_cast<TiffInput*>(handle);
+  std::uint64_t base = whence == SEEK_CUR ? input->at : whence == SEEK_END ? input->size : 0;
+  input->at = static_cast<std::size_t>(base + offset);
+  return input->at;
+}
+int tiffClose(thandle_t) { return 0; }
+toff_t tiffSize(thandle_t handle) { return static_cast<TiffInput*>(handle)->size; }
+int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+void tiffUnmap(thandle_t, void*, toff_t) {}
+int tiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// The size libtiff reads from the first directory, or none when it refuses it.
+std::optional<DeclaredSize> libtiffSize(const std::uint8_t* data, std::size_t size) {
+  static TIFFOpenOptions* options = [] {
+    TIFFOpenOptions* o = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetMaxSingleMemAlloc(o, 64 << 20);
+    TIFFOpenOptionsSetErrorHandlerExtR(o, tiffQuiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(o, tiffQuiet, nullptr);
+    return o;
+  }();
+  TiffInput input{data, size, 0};
+  TIFF* tiff = TIFFClientOpenExt("fuzz", "r", &input, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
+                                 tiffMap, tiffUnmap, options);
+  if (tiff == nullptr) return std::nullopt;
+  std::uint32_t width = 0, height = 0;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  TIFFClose(tiff);
+  return DeclaredSize{width, height};
+}
+
+void requireSameSize(const char* reader, const std::optional<DeclaredSize>& reference,
+                     const std::optional<DeclaredSize>& walk) {
   if (reference && walk && (reference->width != walk->width || reference->height != walk->height)) {
     std::fprintf(stderr, "%s reads %u x %u, the walk %u x %u\n", reader, reference->width,
                  reference->height, walk->width, walk->height);
@@ -106,7 +168,59 @@ void requireAgreement(const char* reader, const std::optional<DeclaredSize>& ref
   }
 }
 
-// The check before the decoder: passes, or refuses with one of its two texts.
+// The PNG and JPEG walks: the same size, and never stricter than the reference reader.
+void requireAgreement(const char* reader, const std::optional<DeclaredSize>& reference,
+                      const std::optional<DeclaredSize>& walk) {
+  requireSameSize(reader, reference, walk);
+  if (reference && !walk) {
+    std::fprintf(stderr, "%s reads %u x %u, the walk refuses\n", reader, reference->width, reference->height);
+    std::abort();
+  }
+}
+
+// Inputs by outcome, printed when the run ends (see the top of the file).
+struct TiffTally {
+  std::uint64_t stricter[static_cast<int>(tessary::TiffRefusal::ReducedImage) + 1] = {};
+  std::uint64_t agreed = 0;
+  std::uint64_t looser = 0;
+  ~TiffTally() {
+    if (std::getenv("TESSARY_FUZZ_STRICTER") == nullptr) return;
+    std::fprintf(stderr, "agreed: TIFF %llu\n", static_cast<unsigned long long>(agreed));
+    for (int i = 0; i <= static_cast<int>(tessary::TiffRefusal::ReducedImage); ++i) {
+      if (stricter[i] != 0) {
+        std::fprintf(stderr, "stricter: TIFF %s %llu\n", tessary::tiffRefusalName(static_cast<tessary::TiffRefusal>(i)),
+                     static_cast<unsigned long long>(stricter[i]));
+      }
+    }
+    std::fprintf(stderr, "looser: TIFF %llu\n", static_cast<unsigned long long>(looser));
+  }
+};
+TiffTally tiffTally;
+
+void compareTiff(const std::uint8_t* data, std::size_t size) {
+  const std::optional<DeclaredSize> reference = libtiffSize(data, size);
+  const tessary::TiffDirectoryWalk walk = tessary::walkTiffFirstDirectory(data, size);
+  requireSameSize("libtiff", reference, walk.size);
+  if (!reference && walk.refusal == tessary::TiffRefusal::None) {
+    ++tiffTally.looser;  // the decoder refuses it in its turn
+  }
+  if (reference && walk.refusal == tessary::TiffRefusal::None) {
+    ++tiffTally.agreed;
+  }
+  if (!reference || walk.refusal == tessary::TiffRefusal::None) {
+    return;
+  }
+  const char* reason = tessary::tiffRefusalName(walk.refusal);
+  if (tessary::libtiffRefusesToo(walk.refusal)) {
+    std::fprintf(stderr, "libtiff reads %u x %u, the walk refuses it for a reason libtiff shares: %s\n",
+                 reference->width, reference->height, reason);
+    std::abort();
+  }
+  ++tiffTally.stricter[static_cast<int>(walk.refusal)];
+}
+
+// The check before the decoder: passes only what the walks let through, or refuses
+// with one of its two texts.
 void requireKnownOutcome(const std::uint8_t* data, std::size_t size, ImageFormat format) {
   try {
     tessary::requireDeclaredSizeWithinLimits(data, size, format);
@@ -114,8 +228,12 @@ void requireKnownOutcome(const std::uint8_t* data, std::size_t size, ImageFormat
       const auto size2 = tessary::declaredImageSize(data, size, format);
       if (!size2 || !tessary::withinPixelLimits(size2->width, size2->height)) std::abort();
     }
+    if (format == ImageFormat::Tiff &&
+        tessary::walkTiffFirstDirectory(data, size).refusal != tessary::TiffRefusal::None) {
+      std::abort();
+    }
   } catch (const tessary::ImageError& error) {
-    if (std::strcmp(error.what(), "Pixel limit") != 0 && std::strcmp(error.what(), "Cannot read image") != 0) {
+    if (std::strcmp(error.what(), "Pixel limit") != 0 && std::strcmp(error.what(), "Image operation failed") != 0) {
       std::abort();
     }
   }
@@ -132,11 +250,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr std::uint8_t kPng[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
     static constexpr std::uint8_t kJpeg[] = {0xFF, 0xD8};
     static constexpr std::uint8_t kBmp[] = {'B', 'M'};
+    static constexpr std::uint8_t kTiffLittle[] = {'I', 'I', 0x2A, 0x00};
+    static constexpr std::uint8_t kTiffBig[] = {'M', 'M', 0x00, 0x2A};
     bytes.erase(bytes.begin());
-    switch (data[0] % 3) {
+    switch (data[0] % 5) {
       case 0: bytes.insert(bytes.begin(), std::begin(kJpeg), std::end(kJpeg)); break;
       case 1: bytes.insert(bytes.begin(), std::begin(kPng), std::end(kPng)); break;
-      default: bytes.insert(bytes.begin(), std::begin(kBmp), std::end(kBmp)); break;
+      case 2: bytes.insert(bytes.begin(), std::begin(kBmp), std::end(kBmp)); break;
+      case 3: bytes.insert(bytes.begin(), std::begin(kTiffLittle), std::end(kTiffLittle)); break;
+      default: bytes.insert(bytes.begin(), std::begin(kTiffBig), std::end(kTiffBig)); break;
     }
   }
   const std::uint8_t* p = bytes.data();
@@ -148,11 +270,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) {
     requireAgreement("libpng", libpngSize(p, n), tessary::declaredImageSize(p, n, ImageFormat::Png));
   }
+  if (tessary::imageFormatOf(p, n) == ImageFormat::Tiff) {
+    compareTiff(p, n);
+  }
   if (const auto format = tessary::imageFormatOf(p, n)) {
     requireKnownOutcome(p, n, *format);
   }
   // Must simply hold up, whatever the bytes.
   (void)tessary::bmpPixelArrayExceedsData(p, n);
   (void)tessary::declaredImageSize(p, n, ImageFormat::Tiff);
+  (void)tessary::pngDecoderCopyBytes(p, n);
   return 0;
 }

@@ -19,6 +19,7 @@
 #include "imaging_test_support_win.h"
 #include "magick_fixtures.h"
 #include "png_writer.h"
+#include "tiff_writer.h"
 
 namespace tessary {
 namespace {
@@ -108,6 +109,60 @@ TEST(DecodeImage, BigEndianTiffDecodesExactly) {
   const auto tiff = testimages::encodeTiffRgb({testimages::gradientImage()}, true);
   ASSERT_EQ(tiff[0], 'M');
   expectExactGradient(*decode(tiff));
+}
+
+// Every pixel (x, y) is red 13x, green 17y, blue 180 (bytes wrap), alpha 255.
+void expectGradientOf(const Pixels& pixels, std::uint32_t width, std::uint32_t height) {
+  ASSERT_EQ(pixels.width, width);
+  ASSERT_EQ(pixels.height, height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const Bgra p = pixelAt(pixels, x, y);
+      ASSERT_EQ(p.r, static_cast<std::uint8_t>(13 * x)) << x << "," << y;
+      ASSERT_EQ(p.g, static_cast<std::uint8_t>(17 * y)) << x << "," << y;
+      ASSERT_EQ(p.b, 180) << x << "," << y;
+      ASSERT_EQ(p.a, 255) << x << "," << y;
+    }
+  }
+}
+
+// What the walk of the first directory lets through, the decoder decodes: strips and
+// tiles (edge tiles reaching past the image included), in both byte orders.
+TEST(DecodeImage, TiledAndStripedTiffsDecode) {
+  for (bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "MM" : "II");
+    expectGradientOf(*decode(imagetest::rgbTiff(40, 33, 16, 16, bigEndian).bytes()), 40, 33);
+    expectGradientOf(*decode(imagetest::rgbTiff(20, 12, 32, 16, bigEndian).bytes()), 20, 12);
+    expectGradientOf(*decode(imagetest::rgbTiff(40, 33, 0, 5, bigEndian).bytes()), 40, 33);
+    expectGradientOf(*decode(imagetest::rgbTiff(40, 33, 0, 1000, bigEndian).bytes()), 40, 33);
+  }
+}
+
+// The decoder reads an uncompressed BMP's pixels where its file header says, even when
+// that is inside the information header: pixels at 130 under a 124-byte header (which
+// ends at 138) are read, the first eight pixel bytes doubling as the header's last
+// eight (its colour profile fields, unused here).
+TEST(DecodeImage, BmpWhosePixelsBeginInsideItsHeaderDecodes) {
+  const auto plain = testimages::encodeBmp24(testimages::gradientImage());
+  const std::vector<std::uint8_t> pixelBytes(plain.begin() + 54, plain.end());
+  std::vector<std::uint8_t> bmp(130, 0);
+  const auto put = [&](std::size_t at, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bmp[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put(2, 130 + static_cast<std::uint32_t>(pixelBytes.size()), 4);
+  put(10, 130, 4);   // pixel offset
+  put(14, 124, 4);   // BITMAPV5HEADER
+  put(18, 16, 4);
+  put(22, 12, 4);
+  put(26, 1, 2);
+  put(28, 24, 2);    // bits per pixel, no compression
+  bmp.insert(bmp.end(), pixelBytes.begin(), pixelBytes.end());
+  ASSERT_EQ(bmp.size(), 706u);
+  const auto pixels = decode(bmp);
+  expectExactGradient(*pixels);
+  expectRecordInvariants(bmp, *pixels);
 }
 
 TEST(DecodeImage, MultiPageTiffGivesItsFirstPage) {
@@ -274,14 +329,15 @@ TEST(DecodeImage, DamagedDataFailsInTheChosenDecoder) {
   for (const Case& c : cases) {
     EXPECT_EQ(decodeError(c.bytes), "Image operation failed") << c.name;
   }
-  // PNG and JPEG data whose size cannot be found never reaches its decoder.
+  // PNG and JPEG data whose size cannot be found never reaches its decoder; it fails
+  // with the text the decoder's own failure would carry.
   const std::vector<Case> unreadable = {
       {"PNG signature alone", imagetest::pngSignature()},
       {"PNG bytes after JPEG leading bytes", pngBehindJpegBytes},
       {"JPEG leading bytes alone", {0xFF, 0xD8, 0xFF}},
   };
   for (const Case& c : unreadable) {
-    EXPECT_EQ(decodeError(c.bytes), "Cannot read image") << c.name;
+    EXPECT_EQ(decodeError(c.bytes), "Image operation failed") << c.name;
   }
 }
 

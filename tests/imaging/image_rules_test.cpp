@@ -10,6 +10,7 @@
 #include "imaging/image_format.h"
 #include "imaging/image_path.h"
 #include "imaging/pixels.h"
+#include "png_writer.h"
 
 namespace tessary {
 namespace {
@@ -278,20 +279,65 @@ TEST(DeclaredSize, HeadersAreCheckedBeforeAnyDecoder) {
       {"PNG one row over", pngWithHeader(20'000, 7'501), "Pixel limit"},
       {"PNG square over", pngWithHeader(12'248, 12'248), "Pixel limit"},
       {"PNG of no pixels", pngWithHeader(0, 0), "Pixel limit"},
-      {"PNG signature alone", bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}), "Cannot read image"},
-      {"PNG without its header chunk", bytes("\x89PNG\r\n\x1a\n not a header chunk here"), "Cannot read image"},
+      {"PNG signature alone", bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}), "Image operation failed"},
+      {"PNG without its header chunk", bytes("\x89PNG\r\n\x1a\n not a header chunk here"), "Image operation failed"},
       {"JPEG", jpeg, "accepted"},
       {"JPEG one column over", wideJpeg, "Pixel limit"},
       {"JPEG behind a stray byte", strayByte, "Pixel limit"},
       {"JPEG with no frame before the scan",
-       jpegOf({bytes({0xFF, 0xDA, 0x00, 0x02}), frameHeader(0xC0)}), "Cannot read image"},
-      {"JPEG leading bytes alone", bytes({0xFF, 0xD8, 0xFF}), "Cannot read image"},
+       jpegOf({bytes({0xFF, 0xDA, 0x00, 0x02}), frameHeader(0xC0)}), "Image operation failed"},
+      {"JPEG leading bytes alone", bytes({0xFF, 0xD8, 0xFF}), "Image operation failed"},
       {"TIFF", testimages::encodeTiffRgb({testimages::gradientImage()}), "accepted"},
       {"BMP", testimages::encodeBmp24(testimages::gradientImage()), "accepted"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(headerCheck(c.data), c.outcome) << c.name;
   }
+}
+
+// A PNG header of the given depth and colour type, with a tRNS chunk before (or after)
+// its one empty IDAT when asked.
+std::vector<std::uint8_t> pngOf(std::uint32_t width, std::uint32_t height, std::uint8_t depth,
+                                std::uint8_t colourType, const char* transparency = "") {
+  auto png = imagetest::pngSignature();
+  imagetest::appendPngChunk(png, "IHDR", imagetest::pngHeaderChunkData(width, height, depth, colourType));
+  const std::string where = transparency;
+  if (where == "before") imagetest::appendPngChunk(png, "tRNS", {0, 1, 0, 2, 0, 3});
+  imagetest::appendPngChunk(png, "IDAT", {});
+  if (where == "after") imagetest::appendPngChunk(png, "tRNS", {0, 1, 0, 2, 0, 3});
+  imagetest::appendPngChunk(png, "IEND", {});
+  return png;
+}
+
+TEST(DecoderCopy, PngsWhoseDecodedCopyWouldPassTheLargestPixelBufferAreRefused) {
+  // The decoder keeps 16-bit samples; grey with alpha, and RGB or 16-bit grey with a
+  // colour key, become four channels. 600,000,000 bytes is the most it may hold.
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> data;
+    std::uint64_t copy;
+    const char* outcome;
+  };
+  const std::vector<Case> cases = {
+      {"RGBA 16, 8,660 square", pngOf(8'660, 8'660, 16, 6), 599'964'800, "accepted"},
+      {"RGBA 16, 8,661 square", pngOf(8'661, 8'661, 16, 6), 600'103'368, "Pixel limit"},
+      {"RGB 16, 10,000 square", pngOf(10'000, 10'000, 16, 2), 600'000'000, "accepted"},
+      {"RGB 16, one row more", pngOf(10'000, 10'001, 16, 2), 600'060'000, "Pixel limit"},
+      {"RGB 16 with a colour key", pngOf(10'000, 10'000, 16, 2, "before"), 800'000'000, "Pixel limit"},
+      {"RGB 16 with a tRNS after the image data", pngOf(10'000, 10'000, 16, 2, "after"), 600'000'000, "accepted"},
+      {"grey 16 at the limits", pngOf(12'247, 12'247, 16, 0), 299'978'018, "accepted"},
+      {"grey 16 with a colour key", pngOf(12'247, 12'247, 16, 0, "before"), 1'199'912'072, "Pixel limit"},
+      {"grey and alpha 16", pngOf(12'247, 12'247, 16, 4), 1'199'912'072, "Pixel limit"},
+      {"grey and alpha 8", pngOf(12'247, 12'247, 8, 4), 599'956'036, "accepted"},
+      {"RGBA 8 at the limits", pngOf(12'247, 12'247, 8, 6), 599'956'036, "accepted"},
+      {"RGB 8 with a colour key", pngOf(12'247, 12'247, 8, 2, "before"), 599'956'036, "accepted"},
+      {"palette of 1 bit, 17 x 3", pngOf(17, 3, 1, 3), 9, "accepted"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(pngDecoderCopyBytes(c.data.data(), c.data.size()), c.copy) << c.name;
+    EXPECT_EQ(headerCheck(c.data), c.outcome) << c.name;
+  }
+  EXPECT_EQ(pngDecoderCopyBytes(imagetest::pngSignature().data(), 8), std::nullopt);
 }
 
 // A 24-bit BMP of the given header size, sides and compression, with `pixelBytes`
@@ -322,6 +368,11 @@ std::vector<std::uint8_t> bmpWith(std::uint32_t infoSize, std::int32_t width, st
   return bmp;
 }
 
+std::vector<std::uint8_t> withPixelOffset(std::vector<std::uint8_t> bmp, std::uint32_t offset) {
+  for (int i = 0; i < 4; ++i) bmp[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+  return bmp;
+}
+
 TEST(BmpPixelArray, UncompressedArraysLargerThanTheFileAreRefused) {
   struct Case {
     const char* name;
@@ -347,6 +398,13 @@ TEST(BmpPixelArray, UncompressedArraysLargerThanTheFileAreRefused) {
       {"alpha bit fields short", bmpWith(40, 16, 12, 32, 6, 100), true},
       {"version 5 header short", bmpWith(124, 16, 12, 24, 0, 100), true},
       {"version 5 header complete", bmpWith(124, 16, 12, 24, 0, 576), false},
+      // The decoder reads the pixels where the file header says, even inside the
+      // information header: 130 within a 124-byte header that ends at 138.
+      {"pixels inside the version 5 header", withPixelOffset(bmpWith(124, 16, 12, 24, 0, 568), 130), false},
+      {"pixels inside the version 5 header, short", withPixelOffset(bmpWith(124, 16, 12, 24, 0, 567), 130), true},
+      {"pixels from the very start", withPixelOffset(bmpWith(40, 16, 12, 24, 0, 576), 0), false},
+      {"pixel offset past the end", withPixelOffset(bmpWith(40, 16, 12, 24, 0, 576), 0x00FFFFFF), true},
+      {"pixel offset near 4 GiB", withPixelOffset(bmpWith(40, 16, 12, 24, 0, 576), 0xFFFFFFF0u), true},
       {"core header complete", bmpWith(12, 16, 12, 24, 0, 576), false},
       {"core header short", bmpWith(12, 16, 12, 24, 0, 575), true},
       {"widest and tallest sides", bmpWith(40, INT32_MAX, INT32_MAX, 0xFFFF, 0, 10), true, "Pixel limit"},
@@ -366,7 +424,7 @@ TEST(BmpPixelArray, UncompressedArraysLargerThanTheFileAreRefused) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(bmpPixelArrayExceedsData(c.data.data(), c.data.size()), c.exceeds) << c.name;
-    EXPECT_EQ(headerCheck(c.data), c.outcome ? c.outcome : c.exceeds ? "Cannot read image" : "accepted") << c.name;
+    EXPECT_EQ(headerCheck(c.data), c.outcome ? c.outcome : c.exceeds ? "Image operation failed" : "accepted") << c.name;
   }
   const auto real = testimages::encodeBmp24(testimages::gradientImage());
   EXPECT_FALSE(bmpPixelArrayExceedsData(real.data(), real.size()));

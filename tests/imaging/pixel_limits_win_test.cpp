@@ -1,7 +1,9 @@
 // Pixel limits are enforced from the image header before any pixel memory exists:
 // hand-made PNG, BMP, TIFF and JPEG headers that declare too many pixels are refused
 // with "Pixel limit", and a fresh process that decodes one of them never holds
-// anything near the buffer the header asks for.
+// anything near the buffer the header asks for. So are hostile headers and TIFF
+// directories that the decoders would read past, crash on or fill memory from, and
+// 16-bit images whose copy inside the decoder would pass 600 MB.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "imaging/image_decoder_win.h"
 #include "imaging_test_support_win.h"
 #include "png_writer.h"
+#include "tiff_writer.h"
 
 namespace tessary {
 namespace {
@@ -59,6 +62,17 @@ std::vector<std::uint8_t> jpegHeader(std::uint32_t width, std::uint32_t height) 
   }
   ADD_FAILURE() << "no frame header";
   return jpeg;
+}
+
+// A run-length (8-bit) BMP's headers and palette, with no image data after them.
+std::vector<std::uint8_t> rleBmpHeader(std::uint32_t width, std::uint32_t height) {
+  auto bmp = bmpHeader(width, height);
+  bmp[30] = 1;  // BI_RLE8
+  bmp[28] = 8;  // bits per pixel
+  bmp.resize(54 + 1024, 0x40);
+  bmp[10] = 0x36;  // pixel offset 54 + 1024 = 0x436
+  bmp[11] = 0x04;
+  return bmp;
 }
 
 struct HeaderMaker {
@@ -139,9 +153,9 @@ TEST(PixelLimitHeadersDeathTest, NoLargeAllocationBeforeTheRefusal) {
           << maker.name << " " << size.width << " x " << size.height;
     }
   }
-  // Control: a header just inside the limits gets its 600 MB buffer before it fails
-  // for want of data, and the measurement sees it.
-  EXPECT_EXIT(decodeInFreshProcessAndExit(tiffHeader(12'247, 12'247), "Image operation failed",
+  // Control: a run-length BMP header just inside the limits gets its 600 MB buffer
+  // before it fails for want of data, and the measurement sees it.
+  EXPECT_EXIT(decodeInFreshProcessAndExit(rleBmpHeader(12'247, 12'247), "Image operation failed",
                                           kAllowedGrowth),
               ::testing::ExitedWithCode(2), "peak");
 }
@@ -162,10 +176,12 @@ std::vector<std::uint8_t> jpegWithFrameAfter(const std::vector<std::uint8_t>& be
 }
 
 // Headers the decoders read past tolerantly (a stray byte, FF 00, a segment length
-// below 2), headers whose size cannot be found, and an uncompressed BMP whose pixel
-// array is not in the file: all refused before a decoder is created, in a fresh
-// process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind a
-// stray byte ended the process inside the decoder before).
+// below 2), headers whose size cannot be found, an uncompressed BMP whose pixel
+// array is not in the file, and 16-bit PNGs whose copy inside the decoder (8 or 6
+// bytes a pixel) would pass 600 MB: all refused before a decoder is created, in a
+// fresh process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind
+// a stray byte ended the process inside the decoder before; the PNGs were decoded,
+// growing it by about 900 MB).
 TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   constexpr std::size_t kAllowedGrowth = 64u << 20;
@@ -187,11 +203,66 @@ TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
       {"JPEG 12,248 square behind a segment of length 1 and fill bytes",
        jpegWithFrameAfter({0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFF}, 12'248, 12'248), "Pixel limit"},
       {"JPEG scan before any frame header", jpegWithFrameAfter({0xFF, 0xDA, 0x00, 0x02}, 20'000, 20'000),
-       "Cannot read image"},
-      {"JPEG whose walk runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46}, "Cannot read image"},
-      {"PNG whose first chunk is not the header", pngWithoutHeaderFirst, "Cannot read image"},
-      {"BMP headers alone, 12,247 square", bmpHeader(12'247, 12'247), "Cannot read image"},
+       "Image operation failed"},
+      {"JPEG whose walk runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46}, "Image operation failed"},
+      {"PNG whose first chunk is not the header", pngWithoutHeaderFirst, "Image operation failed"},
+      {"BMP headers alone, 12,247 square", bmpHeader(12'247, 12'247), "Image operation failed"},
+      {"PNG of 8,661 square 16-bit RGBA", imagetest::zeroPng(8'661, 8'661, 16, 6), "Pixel limit"},
+      {"PNG of 10,000 x 10,001 16-bit RGB", imagetest::zeroPng(10'000, 10'001, 16, 2), "Pixel limit"},
   };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
+        << c.name;
+  }
+}
+
+// Hostile TIFF directories, each refused before the decoder in a fresh process that
+// never grows by more than 64 MiB. Without the walk the first two end the process
+// inside the decoder (a tile buffer whose size wraps around to almost nothing), the
+// fourth takes the 600 MB pixel buffer for a strip that is not there, and the rest are
+// decoded: the third as its first directory (Wine 8 shows it; a decoder that passes
+// over reduced-resolution copies meets the tiles of the second), the fifth as 150
+// megapixels of zeros from 900 bytes (the tiles not listed are read as empty), the
+// last beside a 600 MB decoded strip.
+TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr std::size_t kAllowedGrowth = 64u << 20;
+  using imagetest::kTiffLong;
+  using imagetest::rgbTiff;
+  const auto hugeTiles = [](bool bigEndian) {
+    auto tiff = rgbTiff(16, 16, 16, 16, bigEndian);
+    tiff.set(322, kTiffLong, {65'536}).set(323, kTiffLong, {65'536});
+    return tiff.bytes();
+  };
+  // 766 x 766 tiles of 16 x 16, of which one is listed.
+  imagetest::TiffFile tilesCountedShort;
+  tilesCountedShort.pieces = {std::vector<std::uint8_t>(768, 0)};
+  tilesCountedShort.set(256, kTiffLong, {12'247}).set(257, kTiffLong, {12'247});
+  tilesCountedShort.set(258, imagetest::kTiffShort, {8, 8, 8}).set(259, imagetest::kTiffShort, {1});
+  tilesCountedShort.set(262, imagetest::kTiffShort, {2}).set(277, imagetest::kTiffShort, {3});
+  tilesCountedShort.set(322, kTiffLong, {16}).set(323, kTiffLong, {16});
+  tilesCountedShort.set(324, kTiffLong, {imagetest::kTiffPiece}).set(325, kTiffLong, {768});
+  auto oddTiles = rgbTiff(40, 33, 24, 24);
+  // A reduced-resolution copy first, then the 65,536-square tiles.
+  auto reducedFirst = rgbTiff(16, 16, 0, 16);
+  reducedFirst.set(254, kTiffLong, {1});
+  auto hugeTilesSecond = rgbTiff(16, 16, 16, 16);
+  hugeTilesSecond.set(322, kTiffLong, {65'536}).set(323, kTiffLong, {65'536});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {"16 x 16 RGB in tiles of 65,536 square (920 bytes)", hugeTiles(false), "Image operation failed"},
+      {"the same, big-endian", hugeTiles(true), "Image operation failed"},
+      {"the same behind a reduced-resolution copy", reducedFirst.bytes(&hugeTilesSecond), "Image operation failed"},
+      {"12,247 square whose strip lies past the end", tiffHeader(12'247, 12'247), "Image operation failed"},
+      {"12,247 square in tiles of 16 with one tile listed", tilesCountedShort.bytes(), "Image operation failed"},
+      {"tiles of 24 x 24", oddTiles.bytes(), "Image operation failed"},
+      {"8,661 square of 16-bit RGBA in one strip", imagetest::zeroStripTiff(8'661, 16, 4).bytes(), "Pixel limit"},
+  };
+  ASSERT_EQ(cases[0].bytes.size(), 920u);
   for (const Case& c : cases) {
     EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
         << c.name;

@@ -1,7 +1,8 @@
 #pragma once
 // A small PNG writer for test images: any colour type and bit depth, optional
 // palette and transparency chunks, image data in stored (uncompressed) deflate
-// blocks. Enough to make exact fixtures and hand-made headers.
+// blocks. Enough to make exact fixtures and hand-made headers. Also a compressed
+// stream of zeros, for small files of very large images.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -81,6 +82,55 @@ inline std::vector<std::uint8_t> zlibStored(const std::vector<std::uint8_t>& raw
     b = (b + a) % 65521;
   }
   appendBe32(out, (b << 16) | a);
+  return out;
+}
+
+// zlib stream of `size` zero bytes in one block of fixed Huffman codes: a literal 0,
+// then copies of 258 bytes from 1 byte back (13 bits each), then literals for the rest.
+inline std::vector<std::uint8_t> zlibOfZeros(std::uint64_t size) {
+  std::vector<std::uint8_t> out = {0x78, 0x01};
+  std::uint32_t pending = 0;
+  int used = 0;
+  const auto bit = [&](std::uint32_t b) {
+    pending |= b << used;
+    if (++used == 8) {
+      out.push_back(static_cast<std::uint8_t>(pending));
+      pending = 0;
+      used = 0;
+    }
+  };
+  const auto code = [&](std::uint32_t value, int length) {  // Huffman codes: highest bit first
+    for (int i = length - 1; i >= 0; --i) bit((value >> i) & 1);
+  };
+  bit(1);  // the last block
+  bit(1);  // fixed codes (type 1, low bit first)
+  bit(0);
+  std::uint64_t left = size;
+  if (left > 0) {
+    code(0x30, 8);  // literal 0
+    --left;
+  }
+  for (; left >= 258; left -= 258) {
+    code(0xC5, 8);  // length 258 (code 285)
+    code(0, 5);     // distance 1 (code 0)
+  }
+  for (; left > 0; --left) code(0x30, 8);
+  code(0, 7);  // end of block
+  if (used != 0) out.push_back(static_cast<std::uint8_t>(pending));
+  appendBe32(out, static_cast<std::uint32_t>((size % 65521) << 16 | 1));  // Adler-32 of zeros
+  return out;
+}
+
+// A PNG of the given header whose samples are all 0, compressed (a few bytes a
+// thousand pixels).
+inline std::vector<std::uint8_t> zeroPng(std::uint32_t width, std::uint32_t height, std::uint8_t bitDepth,
+                                         std::uint8_t colorType) {
+  const std::uint64_t channels = colorType == 6 ? 4 : colorType == 2 ? 3 : colorType == 4 ? 2 : 1;
+  const std::uint64_t rowBytes = 1 + (std::uint64_t{width} * channels * bitDepth + 7) / 8;
+  std::vector<std::uint8_t> out = pngSignature();
+  appendPngChunk(out, "IHDR", pngHeaderChunkData(width, height, bitDepth, colorType));
+  appendPngChunk(out, "IDAT", zlibOfZeros(rowBytes * height));
+  appendPngChunk(out, "IEND", {});
   return out;
 }
 
