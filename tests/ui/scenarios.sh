@@ -907,7 +907,7 @@ scenario_arrow_keys() {
   read -r up1 up2 < <(hold_key Right 2 "$watch")
   changes=$(grep -c '^change ' "$watch")
   after=$(awk -v r="$up2" '/^change / && $2 > r {n++} END {print n + 0}' "$watch")
-  last=$(awk '/^change /{t=$2} END {print t}' "$watch")
+  last=$(awk -v r="$up2" '/^change /{t=$2} END {print t ? t : r}' "$watch")
   echo "    Right held 2 s: the canvas changed $changes times; after the key went up (within $((up2 - up1)) ms" \
     "before t) it changed $after times, the last one $((last - up2)) ms after t"
   check "the held key moved the view again and again ($changes changes)" [ "$changes" -ge 5 ]
