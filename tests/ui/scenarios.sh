@@ -991,6 +991,20 @@ marker_centred() {
 # ends; Home and End choose the first and the last. In the note box they are the
 # box's own keys.
 scenario_marker_walk_keys() {
+  # Without markers the keys do nothing (the canvas, the list and the note box, above
+  # the status line and the clock, stay as they were).
+  start_with_plate --ui-test || return 1
+  key_state window
+  local empty walked_empty
+  empty=$(shot no-markers)
+  press_key Next Prior Home End
+  sleep 0.3
+  walked_empty=$(shot no-markers-keys)
+  check "without markers the page keys, Home and End change nothing" same_pixels "$empty" "$walked_empty" \
+    "$((CW - 20))x$((CH - 257))+$((CX + 20))+$((CY + 178))"
+  check "without markers no sheet is written" [ ! -e "$SHEET" ]
+  stop_desk
+
   seed_markers 7
   start_with_plate --ui-test || return 1
   # state|key|the marker selected afterwards|the visible list row drawn selected
