@@ -1,6 +1,7 @@
 #include "app/keyboard_rules.h"
 
 #include "app/control_ids.h"
+#include "viewer/view_transform.h"
 
 namespace tessary {
 
@@ -12,6 +13,10 @@ constexpr std::uint32_t kKey1 = 0x31;  // the main keyboard's digit; the keypad'
 constexpr std::uint32_t kKeyP = 0x50;
 constexpr std::uint32_t kKeyM = 0x4D;
 constexpr std::uint32_t kKeyC = 0x43;
+
+// An arrow key moves the view by an eighth of the canvas, with Shift by half of it.
+constexpr std::int32_t kPanDivisor = 8;
+constexpr std::int32_t kShiftPanDivisor = 2;
 
 bool inEditBox(FocusKind focus) {
   return focus == FocusKind::PathBox || focus == FocusKind::NoteBox || focus == FocusKind::GuideText;
@@ -29,8 +34,71 @@ int shortcutCommand(std::uint32_t keyCode) {
       return ID_ADD_MARKER;
     case kKeyC:
       return ID_SELECT_CROP;
+    // + and - zoom about the canvas centre as the zoom buttons do.
+    case kKeyPlus:
+    case kKeyPadAdd:
+      return ID_ZOOM_IN;
+    case kKeyMinus:
+    case kKeyPadSubtract:
+      return ID_ZOOM_OUT;
     default:
       return 0;
+  }
+}
+
+bool isViewKey(std::uint32_t keyCode) {
+  return (keyCode >= kKeyPageUp && keyCode <= kKeyDown) || keyCode == kKeyDelete;
+}
+
+// The arrows, Page Up and Down, Home, End and Delete act on the view, the marker
+// list and the selected marker, all hidden behind the guide; they need an image on
+// screen and no job running. In any other state they do nothing at all.
+KeyDecision viewKey(const KeyContext& context) {
+  const KeyDecision nothing{KeyAction::NothingConsumed};
+  if (context.guideVisible || context.jobRunning || !context.imageShown) return nothing;
+  const std::int32_t divisor = context.shiftDown ? kShiftPanDivisor : kPanDivisor;
+  // The view moves in the arrow's direction: the image moves the other way.
+  const int stepX = context.canvasWidth > 0 ? context.canvasWidth / divisor : 0;
+  const int stepY = context.canvasHeight > 0 ? context.canvasHeight / divisor : 0;
+  KeyDecision pan{KeyAction::PanView};
+  const int count = context.markerCount;
+  const int selected = context.selectedIndex >= 0 && context.selectedIndex < count ? context.selectedIndex : -1;
+  const auto row = [&](int index) {
+    KeyDecision choose{KeyAction::SelectListRow};
+    choose.listIndex = index;
+    return choose;
+  };
+  switch (context.keyCode) {
+    case kKeyLeft:
+      pan.panX = stepX;
+      return pan;
+    case kKeyRight:
+      pan.panX = -stepX;
+      return pan;
+    case kKeyUp:
+      pan.panY = stepY;
+      return pan;
+    case kKeyDown:
+      pan.panY = -stepY;
+      return pan;
+    // Page Down and Page Up walk the list one marker at a time, from the first or
+    // the last when none is selected; they stop at its ends.
+    case kKeyPageDown:
+      if (count == 0) return nothing;
+      if (selected < 0) return row(0);
+      return selected + 1 < count ? row(selected + 1) : nothing;
+    case kKeyPageUp:
+      if (count == 0) return nothing;
+      if (selected < 0) return row(count - 1);
+      return selected > 0 ? row(selected - 1) : nothing;
+    case kKeyHome:
+      return count > 0 ? row(0) : nothing;
+    case kKeyEnd:
+      return count > 0 ? row(count - 1) : nothing;
+    case kKeyDelete:
+      return selected >= 0 ? KeyDecision{KeyAction::RunCommand, ID_REMOVE_MARKER} : nothing;
+    default:
+      return nothing;
   }
 }
 
@@ -57,9 +125,31 @@ KeyDecision decideKey(const KeyContext& context) {
     const int command = shortcutCommand(key);
     if (command != 0) return {KeyAction::RunCommand, command};
   }
+  // In an edit box these keys are the box's own (the caret, the character after
+  // it); on the window and on the buttons they move the view and walk the markers
+  // instead of moving between controls.
+  if (!inEditBox(context.focus) && isViewKey(key)) return viewKey(context);
   // Enter in the note box is a line break, so it bypasses dialog navigation.
   if (context.focus == FocusKind::NoteBox && key == kKeyReturn) return {KeyAction::DispatchDirect, 0};
   return {KeyAction::PassOn, 0};
+}
+
+KeyContext keyContextOf(const Session& session) {
+  KeyContext context;
+  context.guideVisible = session.guideVisible;
+  context.interactionMode = session.interactionMode;
+  context.jobRunning = session.jobRunning;
+  context.imageShown = session.currentImage != nullptr;
+  context.canvasWidth = canvasWidth(session);
+  context.canvasHeight = canvasHeight(session);
+  const auto& marks = session.sheet.marks;
+  context.markerCount = static_cast<int>(marks.size());
+  if (session.selectedId != 0) {
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+      if (marks[i].id == session.selectedId) context.selectedIndex = static_cast<int>(i);
+    }
+  }
+  return context;
 }
 
 }  // namespace tessary

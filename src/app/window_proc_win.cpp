@@ -10,6 +10,7 @@
 #include "app/control_ids.h"
 #include "app/controls_win.h"
 #include "app/keyboard_rules.h"
+#include "app/list_selection.h"
 #include "app/mouse_rules.h"
 #include "app/status_and_controls.h"
 #include "app/tray_and_edit_win.h"
@@ -148,8 +149,7 @@ void onLeftButtonDown(Session& session, HWND window, LPARAM lParam) {
     case PressAction::Ignore:
       break;
     case PressAction::SelectListRow:
-      saveSheet(session);
-      selectMarker(session, session.sheet.marks[static_cast<std::size_t>(press.listIndex)].id, true);
+      selectListRow(session, press.listIndex);
       break;
     case PressAction::AddMarker:
       addMarkerAt(session, press.imageX, press.imageY);
@@ -346,13 +346,11 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
-  KeyContext context;
+  KeyContext context = keyContextOf(session);
   context.keyCode = static_cast<std::uint32_t>(message.wParam);
   context.controlDown = GetKeyState(VK_CONTROL) < 0;
+  context.shiftDown = GetKeyState(VK_SHIFT) < 0;
   context.focus = focusKind(session, GetFocus());
-  context.guideVisible = session.guideVisible;
-  context.interactionMode = session.interactionMode;
-  context.jobRunning = session.jobRunning;
 
   const KeyDecision decision = decideKey(context);
   switch (decision.action) {
@@ -382,6 +380,15 @@ KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
       return KeyRoute::Consumed;
     case KeyAction::RunCommand:
       runCommand(session, decision.commandId);
+      return KeyRoute::Consumed;
+    case KeyAction::PanView:
+      // Only invalidates: the repeats of a held arrow key that arrive during a paint
+      // are all applied before the next one, which shows them at once, so the view
+      // never lags behind the keyboard's repeat rate and stops with the key.
+      panView(session, decision.panX, decision.panY);
+      return KeyRoute::Consumed;
+    case KeyAction::SelectListRow:
+      selectListRow(session, decision.listIndex);
       return KeyRoute::Consumed;
     case KeyAction::DispatchDirect:
       return KeyRoute::DispatchDirect;

@@ -34,6 +34,10 @@ Point canvasCentre(const Session& session) {
           static_cast<double>(session.clientHeight - kCanvasHeightLoss) * 0.5};
 }
 
+std::int32_t canvasWidth(const Session& session) { return session.clientWidth - kCanvasWidthLoss; }
+
+std::int32_t canvasHeight(const Session& session) { return session.clientHeight - kCanvasHeightLoss; }
+
 void fitView(Session& session) {
   if (!session.currentImage) return;
   const double width = session.currentImage->width;
@@ -65,6 +69,13 @@ void zoomAbout(Session& session, double requestedZoom, double anchorX, double an
   session.offsetX = anchorX - (anchorX - session.offsetX) * newZoom / session.zoom;
   session.offsetY = anchorY - (anchorY - session.offsetY) * newZoom / session.zoom;
   session.zoom = newZoom;
+  repaint(session);
+}
+
+void panView(Session& session, double dx, double dy) {
+  if (!session.currentImage) return;
+  session.offsetX += dx;
+  session.offsetY += dy;
   repaint(session);
 }
 

@@ -23,9 +23,14 @@ inline constexpr double kMarkerHitRadius = 15.0;
 // The canvas: left 20, top 178, right W - 350, bottom H - 79 (right, bottom outside).
 bool insideCanvas(const Session& session, int x, int y);
 Point canvasCentre(const Session& session);  // canvas-relative
+std::int32_t canvasWidth(const Session& session);   // W - 370
+std::int32_t canvasHeight(const Session& session);  // H - 257
 
 void fitView(Session& session);
 void zoomAbout(Session& session, double requestedZoom, double anchorX, double anchorY);
+// Moves the image by (dx, dy) screen pixels, as a drag does (the offsets are not
+// clamped); nothing without an image.
+void panView(Session& session, double dx, double dy);
 void recentreOnMarker(Session& session, double markerX, double markerY);
 Point imageToScreen(const Session& session, double imageX, double imageY);
 Point screenToImage(const Session& session, double screenX, double screenY);

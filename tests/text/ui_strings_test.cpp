@@ -120,7 +120,22 @@ TEST(UiStrings, GuideHasSixParagraphsAndNoOtherLineBreaks) {
   EXPECT_EQ(splitParagraphs(uiText(Language::English, 44))[4],
             u"English, Spanish and German follow Windows; other interface languages use English. Local timestamps "
             u"follow Windows date/time and time-zone preferences. All controls and errors are silent. Keyboard: F "
-            u"fit; 1 actual pixels; P pan; M mark; C crop; Ctrl+S save; Escape cancel mode or hide.");
+            u"fit; 1 actual pixels; + and - zoom; arrow keys move the view (Shift: half the canvas); Page Down and "
+            u"Page Up next and previous marker; Home and End first and last marker; Delete remove marker; P pan; M "
+            u"mark; C crop; Ctrl+S save; Escape cancel mode or hide.");
+  // The keyboard sentence names every key of the desk in each language.
+  const std::u16string keys[3][6] = {
+      {u"+ and - zoom", u"arrow keys", u"Page Down and Page Up", u"Home and End", u"Delete remove marker", u"Escape"},
+      {u"+ y - ampliar", u"flechas", u"Av P\u00E1g y Re P\u00E1g", u"Inicio y Fin", u"Supr quitar marca", u"Escape"},
+      {u"+ und - zoomen", u"Pfeiltasten", u"Bild ab und Bild auf", u"Pos1 und Ende", u"Entf Markierung l\u00F6sen",
+       u"Escape"},
+  };
+  for (int column = 0; column < 3; ++column) {
+    const std::u16string sentence = splitParagraphs(uiText(kLanguages[column], 44))[4];
+    for (const std::u16string& name : keys[column]) {
+      EXPECT_NE(sentence.find(name), std::u16string::npos) << column << ": " << std::string(name.begin(), name.end());
+    }
+  }
   for (int id = 0; id < kUiTextCount; ++id) {
     if (id == 44) continue;
     for (const Language language : kLanguages) {

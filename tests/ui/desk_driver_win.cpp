@@ -1,8 +1,9 @@
 // A small console program that the end-to-end scenarios run beside the desk to
 // observe it from the outside, as a person could see it: where the window is, the
 // texts, enabled and visible states and screen rectangles of its controls, which
-// control has the keyboard focus, whether the window is shown at all. It never
-// changes anything in the desk; input comes from real mouse and keyboard events.
+// control has the keyboard focus, whether the window is shown at all, and when the
+// screen changes. It never changes anything in the desk; input comes from real
+// mouse and keyboard events.
 // Like a person copying text elsewhere, it can put text on the clipboard.
 //
 //   desk_driver window                      found, visible, title, client origin and size
@@ -22,6 +23,12 @@
 //                                           Windows emoji panel and input methods send
 //                                           characters beyond U+FFFF (X key events under
 //                                           Wine cannot carry them)
+//   desk_driver watch-screen <ms> <x> <y> <w> <h>
+//                                           looks at a rectangle of the screen as often as it
+//                                           can for <ms> milliseconds: prints "ready" once it
+//                                           has its first look, "change <t>" whenever the
+//                                           rectangle differs from the look before (t: Unix
+//                                           time in milliseconds), and "looks <n>" at the end
 //   desk_driver clipboard <how> <text>      puts Unicode text on the clipboard; <how> is
 //                                           terminated, unterminated (no zero inside the
 //                                           memory block) or repeat:<n> (the text n times)
@@ -30,6 +37,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -171,9 +179,85 @@ bool putClipboard(const std::wstring& text, bool terminated) {
 int usage() {
   out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
       "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
-      "local-appdata | pid | windows | type-units <text> | clipboard <terminated|unterminated|repeat:N> <text>\n");
+      "local-appdata | pid | windows | type-units <text> | clipboard <terminated|unterminated|repeat:N> <text> | "
+      "watch-screen <ms> <x> <y> <w> <h>\n");
   return 2;
 }
+
+std::int64_t unixMilliseconds() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  ULARGE_INTEGER units{};
+  units.LowPart = now.dwLowDateTime;
+  units.HighPart = now.dwHighDateTime;
+  constexpr ULONGLONG kUnixEpochUnits = 116444736000000000ULL;  // 1601 to 1970 in 100 ns units
+  return static_cast<std::int64_t>((units.QuadPart - kUnixEpochUnits) / 10000);
+}
+
+// Copies a rectangle of the screen, as shown, into 32-bit pixels.
+class ScreenLook {
+ public:
+  ScreenLook(int x, int y, int width, int height) : x_(x), y_(y), width_(width), height_(height) {
+    screen_ = GetDC(nullptr);
+    memory_ = CreateCompatibleDC(screen_);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bitmap_ = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    if (bitmap_ != nullptr) old_ = SelectObject(memory_, bitmap_);
+  }
+  ~ScreenLook() {
+    if (old_ != nullptr) SelectObject(memory_, old_);
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    if (memory_ != nullptr) DeleteDC(memory_);
+    if (screen_ != nullptr) ReleaseDC(nullptr, screen_);
+  }
+  ScreenLook(const ScreenLook&) = delete;
+  ScreenLook& operator=(const ScreenLook&) = delete;
+
+  bool take(std::vector<unsigned char>& pixels) {
+    if (bits_ == nullptr || !BitBlt(memory_, 0, 0, width_, height_, screen_, x_, y_, SRCCOPY)) return false;
+    GdiFlush();
+    const auto* bytes = static_cast<const unsigned char*>(bits_);
+    pixels.assign(bytes, bytes + static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4);
+    return true;
+  }
+
+ private:
+  int x_, y_, width_, height_;
+  HDC screen_ = nullptr;
+  HDC memory_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  void* bits_ = nullptr;
+};
+
+int watchScreen(DWORD milliseconds, int x, int y, int width, int height) {
+  if (width <= 0 || height <= 0) return usage();
+  ScreenLook look(x, y, width, height);
+  std::vector<unsigned char> before;
+  std::vector<unsigned char> now;
+  if (!look.take(before)) return 1;
+  out("ready\n");
+  long looks = 1;
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < end) {
+    if (!look.take(now)) return 1;
+    ++looks;
+    if (now != before) {
+      out("change " + std::to_string(unixMilliseconds()) + "\n");
+      before.swap(now);
+    }
+    Sleep(1);
+  }
+  out("looks " + std::to_string(looks) + "\n");
+  return 0;
+}
+
 
 }  // namespace
 
@@ -332,6 +416,10 @@ int wmain(int argc, wchar_t** argv) {
       return usage();
     }
     return putClipboard(text, terminated) ? 0 : 1;
+  }
+  if (command == L"watch-screen" && argc >= 7) {
+    return watchScreen(static_cast<DWORD>(_wtoi(argv[2])), _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]),
+                       _wtoi(argv[6]));
   }
   if (command == L"pid") {
     HWND window = desk();

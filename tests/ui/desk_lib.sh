@@ -337,3 +337,62 @@ menu_closed() {
 
 # matches TEXT REGEX: the text matches the extended regular expression.
 matches() { [[ "$1" =~ $2 ]]; }
+
+# --- the keys of the view and the marker list ----------------------------------------
+
+# The inside of the canvas (without its one-pixel outline) in screen pixels: L T W H.
+canvas_inside() { echo "$((CX + 22)) $((CY + 180)) $((CW - 374)) $((CH - 261))"; }
+
+# shifted_same BEFORE AFTER DX DY: inside the canvas, AFTER shows what BEFORE showed
+# moved by (DX, DY) screen pixels, pixel for pixel, wherever both show the same part.
+shifted_same() {
+  local l t w h dx=$3 dy=$4
+  read -r l t w h < <(canvas_inside)
+  local ow=$((w - ${dx#-})) oh=$((h - ${dy#-}))
+  [ "$ow" -gt 0 ] && [ "$oh" -gt 0 ] || return 1
+  local bx=$l by=$t ax=$l ay=$t
+  if [ "$dx" -gt 0 ]; then ax=$((l + dx)); else bx=$((l - dx)); fi
+  if [ "$dy" -gt 0 ]; then ay=$((t + dy)); else by=$((t - dy)); fi
+  /usr/bin/convert "$1" -crop "${ow}x${oh}+${bx}+${by}" +repage -alpha off "png24:$WORK/shift-a.png" 2>>"$LOG"
+  /usr/bin/convert "$2" -crop "${ow}x${oh}+${ax}+${ay}" +repage -alpha off "png24:$WORK/shift-b.png" 2>>"$LOG"
+  [ "$(pixel_difference "$WORK/shift-a.png" "$WORK/shift-b.png")" = 0 ]
+}
+
+# selected_list_row FILE: which of the five visible list rows is drawn selected
+# (0 to 4), or -1 when none is.
+selected_list_row() {
+  local r x y found=-1
+  for r in 0 1 2 3 4; do
+    read -r x y < <(client_to_screen $((CW - 330 + 300)) $((239 + 37 * r + 2)))
+    if near "$(pixel "$1" "$x" "$y")" "65 58 82" 6; then
+      [ "$found" = -1 ] || { echo "several"; return; }
+      found=$r
+    fi
+  done
+  echo "$found"
+}
+
+# The screen pixel at the middle of the canvas, where a recentred marker is drawn.
+canvas_middle() { client_to_screen $((20 + (CW - 370) / 2)) $((178 + (CH - 257) / 2)); }
+
+# hold_key KEY SECONDS WATCHFILE: holds a key down (the display repeats it as a
+# keyboard does) while desk_driver watches the middle rows of the canvas. Prints two
+# Unix times in milliseconds: just before and just after the key went up (xdotool
+# needs a few milliseconds to start). WATCHFILE gets the driver's report.
+hold_key() {
+  local l t w h i before after
+  read -r l t w h < <(canvas_inside)
+  wine "$DRIVER" watch-screen $(( ($2 + 3) * 1000 )) "$l" $((t + h / 2 - 50)) "$w" 100 >"$3" 2>>"$LOG" &
+  local watcher=$!
+  for ((i = 0; i < 100; i++)); do
+    grep -q ready "$3" 2>/dev/null && break
+    sleep 0.05
+  done
+  xdotool keydown "$1"
+  sleep "$2"
+  before=$(date +%s%3N)
+  xdotool keyup "$1"
+  after=$(date +%s%3N)
+  wait "$watcher"
+  echo "$before $after"
+}

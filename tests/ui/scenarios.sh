@@ -804,3 +804,350 @@ scenario_keyboard_only() {
   check "a second start shows the desk again" drv wait-window 10000 shown
   wait_job_done
 }
+
+# --- the keys of the view and of the marker list --------------------------------------
+
+# The states a person reaches before pressing a key: "window" after a click on the
+# canvas (away from any marker), "button" after a click on the Pan button, "note"
+# after placing a marker and pressing Escape (the note box keeps the keyboard),
+# "path" after a click in the path box. Sets the state and checks the focus.
+key_state() {
+  local want
+  case $1 in
+    window)
+      # shellcheck disable=SC2046
+      click_at $(client_to_screen 40 190)
+      want=0
+      ;;
+    button)
+      click_control 109
+      want=109
+      ;;
+    note)
+      add_marker_at "$2" "$3"
+      press_key Escape
+      want=114
+      ;;
+    path)
+      click_control 102
+      want=102
+      ;;
+  esac
+  sleep 0.2
+  check "$1: the focus is where a person left it (want $want, got $(focused_control))" \
+    [ "$(focused_control)" = "$want" ]
+}
+
+# clear_box: empties the edit box that has the keyboard.
+clear_box() { press_key ctrl+End shift+ctrl+Home BackSpace; }
+
+# The arrow keys, on the window and on a button, move the view by an eighth of the
+# canvas in their direction (with Shift by half); in the note box and the path box
+# they move the caret. A key held for two seconds leaves no backlog: the view stops
+# with the key (how many changes and how long after the release is logged).
+scenario_arrow_keys() {
+  start_with_plate --ui-test || return 1
+  key_state window
+  press_key 1
+  sleep 0.3
+  local ex=$(((CW - 370) / 8)) ey=$(((CH - 257) / 8)) hx=$(((CW - 370) / 2)) hy=$(((CH - 257) / 2))
+  # state|key|how the image moves on screen (dx dy)
+  local cases=(
+    "window|Right|-$ex 0"
+    "window|Left|$ex 0"
+    "window|Down|0 -$ey"
+    "window|Up|0 $ey"
+    "window|shift+Right|-$hx 0"
+    "window|shift+Left|$hx 0"
+    "button|Right|-$ex 0"
+    "button|Up|0 $ey"
+    "button|shift+Down|0 -$hy"
+    "button|shift+Up|0 $hy"
+  )
+  local entry state key dx dy before after
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r state key dx <<<"$entry"
+    read -r dx dy <<<"$dx"
+    key_state "$state"
+    before=$(shot "$state-before-$key")
+    press_key "$key"
+    sleep 0.3
+    after=$(shot "$state-$key")
+    check "$state, $key: the view moved" other_pixels "$before" "$after" "$(canvas_area)"
+    check "$state, $key: the image moved by ($dx, $dy) screen pixels" shifted_same "$before" "$after" "$dx" "$dy"
+  done
+
+  # In the edit boxes the arrows are the caret's: a letter typed after Left Left and
+  # after Right lands inside the word; Up and Down move nothing on the canvas either.
+  # (The fitted view first, where the scenario knows which point of the image a
+  # screen point shows.)
+  press_key f
+  local box id
+  for box in note path; do
+    if [ "$box" = note ]; then key_state note $((PLATE_W / 2)) $((PLATE_H / 2)); id=114; else key_state path; id=102; fi
+    clear_box
+    before=$(shot "$box-before-arrows")
+    type_text "abc"
+    press_key Left Left
+    type_text "X"
+    press_key Right
+    type_text "Y"
+    check "$box: Left and Right moved the caret (got '$(control_text $id)')" [ "$(control_text $id)" = "aXbYc" ]
+    press_key shift+Left Up Down shift+Right
+    sleep 0.3
+    after=$(shot "$box-arrows")
+    check "$box: the arrows left the view where it was" same_pixels "$before" "$after" "$(canvas_area)"
+  done
+
+  # Held for two seconds, the key repeats at the keyboard's rate. Each repeat only
+  # moves the view; the repeats that come while a paint runs are shown together by
+  # the next one, so when the key goes up at most the paint under way and one more
+  # change the screen: no queue of repaints runs on after the key.
+  key_state window
+  press_key f 1
+  sleep 0.5
+  local watch="$SHOTS/$SCENARIO-hold-right.txt" up1 up2 changes after last
+  read -r up1 up2 < <(hold_key Right 2 "$watch")
+  changes=$(grep -c '^change ' "$watch")
+  after=$(awk -v r="$up2" '/^change / && $2 > r {n++} END {print n + 0}' "$watch")
+  last=$(awk -v r="$up2" '/^change /{t=$2} END {print t ? t : r}' "$watch")
+  echo "    Right held 2 s: the canvas changed $changes times; after the key went up (within $((up2 - up1)) ms" \
+    "before t) it changed $after times, the last one $((last - up2)) ms after t"
+  check "the held key moved the view again and again ($changes changes)" [ "$changes" -ge 5 ]
+  check "the view stopped with the key: $after changes after it went up" [ "$after" -le 2 ]
+}
+
+# + and - (main keyboard, with = beside +, and the keypad) zoom about the middle of
+# the canvas exactly as the + and minus buttons do, on the window and on a button;
+# in the edit boxes they are typed.
+scenario_zoom_keys() {
+  start_with_plate --ui-test || return 1
+  # state|key|the button it stands for
+  local cases=(
+    "window|plus|108"
+    "window|equal|108"
+    "window|KP_Add|108"
+    "window|minus|107"
+    "window|KP_Subtract|107"
+    "button|plus|108"
+    "button|KP_Subtract|107"
+  )
+  local entry state key button start bykey bybutton
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r state key button <<<"$entry"
+    key_state "$state"
+    press_key 1
+    sleep 0.3
+    start=$(shot "$state-100-percent")
+    press_key "$key"
+    sleep 0.3
+    bykey=$(shot "$state-$key")
+    press_key 1
+    click_control "$button"
+    sleep 0.3
+    bybutton=$(shot "$state-button-$button")
+    check "$state, $key: the view zoomed" other_pixels "$start" "$bykey" "$(canvas_area)"
+    check "$state, $key: the view is the one button $button gives" same_pixels "$bykey" "$bybutton" "$(canvas_area)"
+  done
+  # Typed in the edit boxes, + - = and the keypad's signs are text.
+  press_key f
+  local box id before after
+  for box in note path; do
+    if [ "$box" = note ]; then key_state note $((PLATE_W / 3)) $((PLATE_H / 3)); id=114; else key_state path; id=102; fi
+    clear_box
+    before=$(shot "$box-before-signs")
+    press_key plus minus equal KP_Add KP_Subtract
+    sleep 0.3
+    after=$(shot "$box-signs")
+    check "$box: + - = and the keypad's + - are typed (got '$(control_text $id)')" [ "$(control_text $id)" = "+-=+-" ]
+    check "$box: typing them zoomed nothing" same_pixels "$before" "$after" "$(canvas_area)"
+  done
+}
+
+# seed_markers N: a sheet of the plate with N markers on one row across the middle of
+# the image, each with the note "Walk <i>".
+seed_markers() {
+  mkdir -p "$DATA/observations"
+  {
+    printf '{"format":"Tessary","version":1,"imageSHA256":"%s","width":%d,"height":%d,"nextId":%d,"marks":[' \
+      "$PLATE_SHA" "$PLATE_W" "$PLATE_H" $(($1 + 1))
+    local i
+    for ((i = 1; i <= $1; i++)); do
+      [ "$i" -gt 1 ] && printf ','
+      printf '{"id":%d,"x":%d.5,"y":%d.5,"note":"Walk %d","createdUTC":1700000000}' \
+        "$i" $((PLATE_W * i / ($1 + 1))) $((PLATE_H / 2)) "$i"
+    done
+    printf ']}'
+  } >"$SHEET"
+}
+
+# marker_centred FILE: the screenshot shows a marker drawn selected in the middle of
+# the canvas.
+marker_centred() {
+  local x y
+  read -r x y < <(canvas_middle)
+  [ "$(marker_pixels "$1" "$x" "$y" "$ACCENT")" -gt 200 ]
+}
+
+# Page Down and Page Up walk the markers in list order as a click on their rows
+# does (the note saved first, the view centred on the marker, the list scrolled to
+# show its row), from the first or the last when none is selected, and stop at the
+# ends; Home and End choose the first and the last. In the note box they are the
+# box's own keys.
+scenario_marker_walk_keys() {
+  # Without markers the keys do nothing (the canvas, the list and the note box, above
+  # the status line and the clock, stay as they were).
+  start_with_plate --ui-test || return 1
+  key_state window
+  local empty walked_empty
+  empty=$(shot no-markers)
+  press_key Next Prior Home End
+  sleep 0.3
+  walked_empty=$(shot no-markers-keys)
+  check "without markers the page keys, Home and End change nothing" same_pixels "$empty" "$walked_empty" \
+    "$((CW - 20))x$((CH - 257))+$((CX + 20))+$((CY + 178))"
+  check "without markers no sheet is written" [ ! -e "$SHEET" ]
+  stop_desk
+
+  seed_markers 7
+  start_with_plate --ui-test || return 1
+  # state|key|the marker selected afterwards|the visible list row drawn selected
+  local cases=(
+    "window|Prior|7|4"
+    "window|Home|1|0"
+    "window|Next|2|1"
+    "window|Prior|1|0"
+    "window|Prior|1|0"
+    "window|End|7|4"
+    "window|Next|7|4"
+    "button|Prior|6|3"
+    "button|Home|1|0"
+    "button|Next|2|1"
+  )
+  local entry state key marker row before after area
+  area=$(canvas_area)
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r state key marker row <<<"$entry"
+    key_state "$state"
+    before=$(shot "$state-before-$key")
+    press_key "$key"
+    sleep 0.4
+    after=$(shot "$state-$key-marker-$marker")
+    check "$state, $key: the note box shows marker $marker's note (got '$(control_text 114)')" \
+      [ "$(control_text 114)" = "Walk $marker" ]
+    check "$state, $key: marker $marker is drawn selected in the middle of the canvas" marker_centred "$after"
+    check "$state, $key: list row $row is drawn selected (got $(selected_list_row "$after"))" \
+      [ "$(selected_list_row "$after")" = "$row" ]
+    if [ "$(selected_list_row "$before")" = "$row" ]; then
+      check "$state, $key: at the end of the list nothing changes" same_pixels "$before" "$after" "$area"
+    fi
+  done
+
+  # In the note box Home, End and the page keys move the caret.
+  key_state window
+  press_key Home
+  click_control 114
+  press_key End
+  type_text "!"
+  press_key Home
+  type_text "#"
+  press_key Next Prior
+  sleep 0.3
+  local inbox
+  inbox=$(shot note-box-keys)
+  check "note box: End and Home moved the caret (got '$(control_text 114)')" [ "$(control_text 114)" = "#Walk 1!" ]
+  check "note box: the page keys kept marker 1 selected" [ "$(selected_list_row "$inbox")" = 0 ]
+
+  # The note in hand is saved before the walk goes on: the timer's save fails while
+  # the sheet is blocked and is not repeated; Page Down's own save writes it.
+  mkdir -p "$SHEET.tmp"
+  press_key End
+  type_text "?"
+  sleep 1.8
+  rmdir "$SHEET.tmp"
+  check "the note is not saved while the sheet is blocked" not grep -q '"note": "#Walk 1!?"' "$SHEET"
+  key_state window
+  press_key Next
+  check "Page Down saved the note first" wait_until_grep '"note": "#Walk 1!?"' "$SHEET" 3
+  check "Page Down then chose marker 2" [ "$(control_text 114)" = "Walk 2" ]
+
+  # A walk through three markers with the keyboard alone, for a look.
+  press_key Home Next Next
+  sleep 0.5
+  local walked
+  walked=$(shot keyboard-walk-three-markers)
+  check "the keyboard walk ends on marker 3" [ "$(control_text 114)" = "Walk 3" ]
+  check "marker 3 is in the middle of the canvas" marker_centred "$walked"
+}
+
+# wait_until_grep TEXT FILE SECONDS
+wait_until_grep() {
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -q -- "$1" "$2" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Delete removes the selected marker as Remove marker does (Undo removal brings it
+# back), on the window and on a button; without a selection it does nothing; in the
+# note box and the path box it deletes a character.
+scenario_delete_key() {
+  seed_markers 3
+  start_with_plate --ui-test || return 1
+  local stamp before after
+  # No marker selected: nothing happens.
+  key_state window
+  stamp=$(sha256sum <"$SHEET")
+  before=$(shot before-delete-without-selection)
+  press_key Delete
+  sleep 0.5
+  after=$(shot delete-without-selection)
+  check "without a selection Delete changes nothing on screen" same_pixels "$before" "$after" "$(canvas_area)"
+  check "without a selection Delete writes nothing" [ "$(sha256sum <"$SHEET")" = "$stamp" ]
+  check "without a selection Undo removal stays disabled" [ "$(control_enabled 117)" = 0 ]
+
+  # state|Page Downs after Home|the marker they reach. Undo removal puts the marker
+  # back at the end of the list: 1 2 3, then 1 3 2, then 1 2 3, then 2 3 1.
+  local cases=("window|1|2" "button|1|3" "window|0|1")
+  local entry state steps marker i
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r state steps marker <<<"$entry"
+    key_state window
+    press_key Home
+    for ((i = 0; i < steps; i++)); do press_key Next; done
+    key_state "$state"
+    shot "$state-before-delete-$marker" >/dev/null
+    check "$state: marker $marker is chosen" [ "$(control_text 114)" = "Walk $marker" ]
+    press_key Delete
+    check "$state: Delete removed marker $marker from the sheet" wait_marks "$SHEET" 2 5
+    sleep 0.3
+    after=$(shot "$state-delete-$marker")
+    check "$state: marker $marker is gone from the sheet" not grep -q "\"note\": \"Walk $marker\"" "$SHEET"
+    check "$state: marker $marker is gone from the canvas" not marker_centred "$after"
+    check "$state: Undo removal is enabled" [ "$(control_enabled 117)" = 1 ]
+    check "$state: Remove marker is disabled without a selection" [ "$(control_enabled 116)" = 0 ]
+    check "$state: the note box is empty" [ -z "$(control_text 114)" ]
+    click_control 117
+    check "$state: Undo removal brings marker $marker back" wait_marks "$SHEET" 3 5
+    sleep 0.3
+    check "$state: the restored marker is chosen again" [ "$(control_text 114)" = "Walk $marker" ]
+    check "$state: the restored marker is centred and drawn selected" marker_centred "$(shot "$state-undo-$marker")"
+  done
+
+  # In the edit boxes Delete deletes the character after the caret. (The list is now
+  # 2 3 1: Home chooses marker 2.)
+  key_state window
+  press_key Home
+  click_control 114
+  press_key ctrl+Home Delete
+  sleep 0.3
+  check "note box: Delete deleted the first letter (got '$(control_text 114)')" [ "$(control_text 114)" = "alk 2" ]
+  key_state path
+  clear_box
+  type_text "abc"
+  press_key Home Delete
+  check "path box: Delete deleted the first letter (got '$(control_text 102)')" [ "$(control_text 102)" = "bc" ]
+  check "the boxes' Delete removed no marker" [ "$(sheet_marks "$SHEET")" = 3 ]
+}

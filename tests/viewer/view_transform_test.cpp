@@ -76,6 +76,7 @@ TEST_F(ViewFixture, NothingWithoutImage) {
   session.offsetY = 6;
   fitView(session);
   zoomAbout(session, 4.0, 100, 100);
+  panView(session, -116, 74);
   EXPECT_EQ(session.zoom, 2.0);
   EXPECT_EQ(session.offsetX, 5.0);
   EXPECT_EQ(session.offsetY, 6.0);
@@ -86,6 +87,29 @@ TEST_F(ViewFixture, NothingWithoutImage) {
   recentreOnMarker(session, 10, 10);
   EXPECT_EQ(session.offsetX, 465.0 - 20.0);
   EXPECT_EQ(view.invalidations, 1);
+}
+
+// A pan moves the image by whole screen pixels whatever the zoom, keeps the
+// fractional part of the offsets and is not clamped: the image may leave the canvas.
+TEST_F(ViewFixture, PanMovesTheOffsetsUnclamped) {
+  show(300, 200);
+  session.zoom = 0.3;
+  session.offsetX = 10.25;
+  session.offsetY = -3.5;
+  panView(session, -116, 74);
+  EXPECT_EQ(session.offsetX, -105.75);
+  EXPECT_EQ(session.offsetY, 70.5);
+  EXPECT_EQ(session.zoom, 0.3);
+  EXPECT_EQ(view.invalidations, 1);
+  for (int i = 0; i < 100; ++i) panView(session, 465, 0);
+  EXPECT_EQ(session.offsetX, -105.75 + 46500.0);
+}
+
+TEST_F(ViewFixture, CanvasSize) {
+  session.clientWidth = 1120;
+  session.clientHeight = 780;
+  EXPECT_EQ(canvasWidth(session), 750);
+  EXPECT_EQ(canvasHeight(session), 523);
 }
 
 TEST_F(ViewFixture, ButtonZoomStopsExactlyAtEight) {
