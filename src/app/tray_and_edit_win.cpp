@@ -12,10 +12,10 @@
 
 #include "app/app_session_win.h"
 #include "app/clipboard_block.h"
+#include "app/image_return_win.h"
 #include "app/status_and_controls.h"
 #include "app/typed_units.h"
 #include "app/window_handles_win.h"
-#include "imaging/image_loading_win.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"
@@ -90,10 +90,6 @@ class ClipboardText {
 std::map<HWND, SurrogateJoiner>& joiners() {
   static std::map<HWND, SurrogateJoiner> byBox;
   return byBox;
-}
-
-void reloadReleasedImage(Session& session) {
-  if (!session.currentImage && !session.jobRunning) startImageLoad(session, std::u16string(session.currentPath));
 }
 
 bool isReadOnly(HWND box) { return (GetWindowLongW(box, GWL_STYLE) & ES_READONLY) != 0; }
@@ -289,11 +285,7 @@ void restoreFromTray(Session& session) {
   // maximised desk stays maximised.
   ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(window);
-  if (!session.currentImage && session.jobRunning) {
-    // The job's end brings the released image back, whatever the job's outcome.
-    session.reloadAfterJob = true;
-  }
-  reloadReleasedImage(session);
+  returnReleasedImage(session);
 }
 
 void showTrayMenu(Session& session) {

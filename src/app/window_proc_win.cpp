@@ -9,6 +9,7 @@
 #include "app/app_session_win.h"
 #include "app/control_ids.h"
 #include "app/controls_win.h"
+#include "app/image_return_win.h"
 #include "app/keyboard_rules.h"
 #include "app/mouse_rules.h"
 #include "app/status_and_controls.h"
@@ -326,17 +327,9 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DROPFILES:
       onDropFiles(session, reinterpret_cast<HDROP>(wParam));
       return 0;
-    case WM_JOB_DONE: {
-      // Shown again while the job ran, after hiding had released the image: the
-      // image comes back once, whether the job succeeded or not.
-      const bool reload = session.reloadAfterJob;
-      session.reloadAfterJob = false;
-      onJobDone(session);
-      if (reload && IsWindowVisible(window) && !session.currentImage && !session.jobRunning) {
-        startImageLoad(session, std::u16string(session.currentPath));
-      }
+    case WM_JOB_DONE:
+      onJobMessage(session);
       return 0;
-    }
     case WM_TRAY_NOTIFY:
       onTrayNotify(session, lParam);
       return 0;
