@@ -40,6 +40,29 @@ bool showingFirstTime = false;
 
 void invalidateAll(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
+// The control that had the keyboard focus when the desk was last deactivated.
+HWND focusAtDeactivation = nullptr;
+
+// WM_ACTIVATE, as dialog windows handle it: the control that had the keyboard focus
+// when the desk lost the activation gets it back when the desk is activated again
+// (the default handling gives it to the window itself, so that the next letters
+// meant for a note would run shortcuts). Only the activation of the desk itself
+// moves the focus, never another program's. True when handled.
+bool onActivate(HWND window, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    focusAtDeactivation = focus != nullptr && IsChild(window, focus) ? focus : nullptr;
+    return false;
+  }
+  HWND control = focusAtDeactivation;
+  if (HIWORD(wParam) != 0 || control == nullptr || !IsChild(window, control) || !IsWindowVisible(control) ||
+      !IsWindowEnabled(control)) {
+    return false;  // minimised, or nothing to give back: the window takes the focus
+  }
+  SetFocus(control);
+  return true;
+}
+
 FocusKind focusKind(const Session& session, HWND focus) {
   if (!focus) return FocusKind::Other;
   if (focus == controlWindow(session, ID_PATH_EDIT)) return FocusKind::PathBox;
@@ -290,6 +313,9 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCOMMAND:
       // Alt or F10 alone opens nothing; Alt+Space opens the window's system menu.
       if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != L' ') return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_ACTIVATE:
+      if (onActivate(window, wParam)) return 0;
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_NCHITTEST:
       return onHitTest(session, window, wParam, lParam);

@@ -804,3 +804,45 @@ scenario_keyboard_only() {
   check "a second start shows the desk again" drv wait-window 10000 shown
   wait_job_done
 }
+
+# The note box keeps the keyboard when the desk is left for another program's window
+# and activated again by a click on its title band: the note takes both parts.
+scenario_note_focus_returns() {
+  start_with_plate --ui-test || return 1
+  add_marker_at $((PLATE_W / 2)) $((PLATE_H / 2))
+  check "the marker is saved" wait_marks "$SHEET" 1 5
+  type_text "Bright knot"
+  check "the note box holds the first part" note_box_is "Bright knot"
+  # Another program's window takes the keyboard: a click into Notepad.
+  wine notepad >>"$LOG" 2>&1 &
+  local other=$! id nx ny nw nh
+  id=$(xdotool search --sync --onlyvisible --name 'Notepad' 2>>"$LOG" | head -1)
+  if [ -z "$id" ]; then
+    note_fail "Notepad did not open"
+    kill "$other" 2>/dev/null
+    return 1
+  fi
+  eval "$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=/n_\1=/p')"
+  nx=$n_X ny=$n_Y nw=$n_WIDTH nh=$n_HEIGHT
+  click_at $((nx + nw / 2)) $((ny + nh / 2))
+  sleep 0.5
+  check "Notepad has the keyboard (desk focus $(focused_control))" [ "$(focused_control)" = -1 ]
+  type_text "elsewhere"
+  shot notepad-active >/dev/null
+  # Back to the desk: a click on the free part of its title band, right of Notepad.
+  local bx by guide_left
+  read -r _ _ _ _ _ guide_left _ < <(control_line 103)
+  bx=$((nx + nw + 20)) by=$((CY + 10))
+  if [ "$bx" -ge $((guide_left - 10)) ]; then
+    note_fail "no free part of the title band beside Notepad ($bx, guide at $guide_left)"
+  fi
+  click_at "$bx" "$by"
+  sleep 0.5
+  check "the note box has the keyboard again (focus $(focused_control))" [ "$(focused_control)" = 114 ]
+  # P and C would be shortcuts on the window itself.
+  type_text " pale crest"
+  check "the note holds both parts (got '$(control_text 114)')" note_box_is "Bright knot pale crest"
+  check "the letters chose no mode (Add marker stays chosen)" mode_active 110 "$(shot back-on-the-desk)"
+  kill "$other" 2>/dev/null
+  wait "$other" 2>/dev/null || true
+}
