@@ -99,10 +99,14 @@ void onSize(Session& session, WPARAM kind, LPARAM size) {
 }
 
 void onPaint(Session& session, HWND window) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(window, &paint);
-  if (dc) paintWindow(session, dc);
-  EndPaint(window, &paint);
+  // EndPaint on every path, so that a failed paint is not asked for again and again.
+  struct Paint {
+    HWND window;
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    ~Paint() { EndPaint(window, &paint); }
+  } scope{window};
+  if (scope.dc) paintWindow(session, scope.dc);
 }
 
 void onTimer(Session& session, HWND window) {
@@ -269,9 +273,7 @@ void onTrayNotify(Session& session, LPARAM lParam) {
   }
 }
 
-}  // namespace
-
-LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT handleDeskMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Broadcast by the shell when the taskbar (re)starts; the icon has to be added again.
   static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   Session& session = appSession();
@@ -361,6 +363,18 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // No exception leaves a window procedure. Every operation a person starts reports
+  // its own failures; what is left (out of memory) ends the message's handling.
+  try {
+    return handleDeskMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
   }
 }
 

@@ -646,16 +646,18 @@ scenario_space_and_tab() {
   check "Shift+Tab leaves the guide text for the path box (got $(focused_control))" [ "$(focused_control)" = 102 ]
 }
 
-# One table of clipboard contents pasted into the path box by Ctrl+V, Shift+Insert
-# and the context menu's Paste: only whole, terminated, acceptable text is inserted.
+# One table of clipboard contents pasted into the path box by Ctrl+V, Shift+Insert,
+# Ctrl+Shift+Insert and the context menu's Paste: only whole, terminated, acceptable
+# text is inserted.
 scenario_clipboard_routes() {
   start_with_plate --ui-test || return 1
   # how|text|what the box may hold afterwards (a regular expression)|refused (1),
   # accepted (0) or either (-)
   # Wine's clipboard puts a zero into the last unit of text it hands over, so under
   # Wine the unterminated "abc" arrives as "ab"; Windows hands it over as it is and
-  # the desk refuses it. Either way nothing beyond the block is read (unit tests of
-  # the block rule cover the refusal itself).
+  # the desk refuses it. Either way nothing beyond the block is read (the window test
+  # EditPaste.AnUnterminatedBlockIsRefusedWhole places such a block in the process
+  # that pastes it and sees the refusal).
   local cases=(
     "terminated|Orion nebula|^Orion nebula\$|0"
     "unterminated|abc|^(ab)?\$|-"
@@ -664,7 +666,7 @@ scenario_clipboard_routes() {
     "terminated|Жук|^\$|1"
   )
   local route entry how text expected refused got f
-  for route in ctrl+v shift+Insert menu; do
+  for route in ctrl+v shift+Insert ctrl+shift+Insert menu; do
     for entry in "${cases[@]}"; do
       IFS='|' read -r how text expected refused <<<"$entry"
       click_control 109    # a normal status line to start from
