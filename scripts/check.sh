@@ -52,4 +52,8 @@ if [ -x "$TESSARY_ROOT/tests/ui/run-scenarios.sh" ]; then
   echo "== End-to-end scenarios"
   "$TESSARY_ROOT/tests/ui/run-scenarios.sh" "$TESSARY_BUILD/win/bin/Tessary.exe"
 fi
+if [ -x "$TESSARY_ROOT/tests/ui/run-plain-prefix.sh" ]; then
+  echo "== The desk in a plain Wine prefix"
+  "$TESSARY_ROOT/tests/ui/run-plain-prefix.sh" "$TESSARY_BUILD/win/bin/Tessary.exe"
+fi
 echo "== All tests passed in $(( $(date +%s) - start )) s"

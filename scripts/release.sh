@@ -10,8 +10,10 @@
 #   dist/SHA256SUMS                    SHA-256 of the zip and of the Tessary.exe in it
 # The version is the one of project() in CMakeLists.txt. The zip is reproducible:
 # its entries are in a fixed order with the commit's date (SOURCE_DATE_EPOCH when
-# set), so two builds of one commit give the same bytes. Nothing is downloaded; the
-# build uses the Debian packages of scripts/install-deps.sh.
+# set), so two builds of one commit give the same bytes. The build itself fetches
+# nothing: it uses the tree and the Debian packages of scripts/install-deps.sh, which
+# installs from the Debian archive those that are missing. The zip and SHA256SUMS
+# are then checked with the steps README.txt gives for checking a download.
 #
 # Fails, and leaves no zip under the final name, when the working tree has changes
 # or files git does not know, when the build or the header checks fail, or when a
@@ -61,7 +63,10 @@ cleanup() {
 trap cleanup EXIT
 if wineserver -p 2>/dev/null; then started_server=1; fi
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(ExecutableHeaders|ExecutableResources|ProgramResources)\.' ||
+# Its headers, its layout in the file, its resources, and the notices of every
+# library its link map shows.
+ctest --test-dir "$build" --output-on-failure --no-tests=error \
+  -R '^(ExecutableHeaders|ExecutableResources|ExecutableLayout|ExecutableNotices|ProgramResources)\.' ||
   fail "the header checks of Tessary.exe failed"
 
 # --- the zip ---------------------------------------------------------------------------
@@ -105,6 +110,9 @@ partial_sums="$TESSARY_ROOT/dist/.SHA256SUMS.partial"
 zip_sum=$(sha256sum "$partial_zip" | awk '{print $1}')
 exe_sum=$(sha256sum "$stage/Tessary.exe" | awk '{print $1}')
 printf '%s  %s\n%s  %s\n' "$zip_sum" "$name.zip" "$exe_sum" "$name/Tessary.exe" >"$partial_sums"
+# Checked as a user checks the download, with the steps of the README.txt in the zip.
+"$TESSARY_ROOT/tests/app/executable_download_test.sh" "$partial_zip" "$partial_sums" "$stage/README.txt" "$name" ||
+  fail "the zip does not pass the checks its README.txt describes"
 mv -f "$partial_zip" "$final_zip"
 partial_zip=""
 mv -f "$partial_sums" "$final_sums"

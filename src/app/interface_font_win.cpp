@@ -4,6 +4,8 @@
 #include <objidl.h>  // GDI+ needs PROPID, which the lean Windows header leaves out
 #include <gdiplus.h>
 
+#include <cwchar>
+
 namespace tessary {
 
 namespace {
@@ -21,6 +23,31 @@ std::wstring messageFontFamily() {
   return metrics.lfMessageFont.lfFaceName;
 }
 
+// The TrueType face that GDI's font mapping picks for `name`. The mapping always
+// yields an installed face, also where neither the name nor the message font's
+// name is one (the message font may itself be a substitute name, which GDI+ does
+// not resolve).
+std::wstring gdiMappedFace(const wchar_t* name) {
+  LOGFONTW request{};
+  request.lfHeight = -14;
+  request.lfWeight = FW_NORMAL;
+  request.lfCharSet = DEFAULT_CHARSET;
+  request.lfOutPrecision = OUT_TT_ONLY_PRECIS;  // GDI+ draws only outline fonts
+  wcsncpy_s(request.lfFaceName, LF_FACESIZE, name, _TRUNCATE);
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) return std::wstring();
+  std::wstring face;
+  if (HFONT font = CreateFontIndirectW(&request)) {
+    HGDIOBJ previous = SelectObject(dc, font);
+    wchar_t chosen[LF_FACESIZE] = L"";
+    if (previous != nullptr && GetTextFaceW(dc, LF_FACESIZE, chosen) > 0) face = chosen;
+    if (previous != nullptr) SelectObject(dc, previous);
+    DeleteObject(font);
+  }
+  DeleteDC(dc);
+  return face;
+}
+
 std::wstring genericSansSerif() {
   const Gdiplus::FontFamily* generic = Gdiplus::FontFamily::GenericSansSerif();
   wchar_t name[LF_FACESIZE] = L"";
@@ -34,9 +61,11 @@ std::wstring interfaceFontFamily(const wchar_t* preferred) {
   if (familyAvailable(preferred)) return preferred;
   const std::wstring message = messageFontFamily();
   if (familyAvailable(message.c_str())) return message;
+  const std::wstring mapped = preferred != nullptr ? gdiMappedFace(preferred) : std::wstring();
+  if (familyAvailable(mapped.c_str())) return mapped;
   const std::wstring generic = genericSansSerif();
   if (familyAvailable(generic.c_str())) return generic;
-  return preferred;  // nothing better: the system's own font mapping decides
+  return preferred;  // no family GDI+ can draw in: the painter draws its texts through GDI
 }
 
 }  // namespace tessary

@@ -7,8 +7,10 @@ namespace tessary {
 inline constexpr wchar_t kPreferredFontFamily[] = L"Segoe UI";
 
 // `preferred` when the system has that family; otherwise the family of the
-// system's message font; otherwise the generic sans-serif family. Text drawn in a
-// family the system lacks would not appear at all. Needs GDI+ started.
+// system's message font; otherwise the TrueType face GDI maps `preferred` to;
+// otherwise the generic sans-serif family; all as GDI+ can create them. When none
+// of them is, `preferred` itself: the painter then draws its texts through GDI.
+// Needs GDI+ started.
 std::wstring interfaceFontFamily(const wchar_t* preferred = kPreferredFontFamily);
 
 }  // namespace tessary

@@ -29,6 +29,19 @@ struct WorkerResult {
   bool ok = false;
 };
 
+// The return of the image that hiding released, when the desk is shown again.
+struct ImageReturn {
+  // Shown again while a job ran: the job's end brings the image back.
+  bool afterJob = false;
+  // The running job is the return itself.
+  bool running = false;
+  // The return follows a job whose outcome the status line and the path box keep.
+  bool keepOutcome = false;
+  std::u16string statusText;
+  bool statusIsError = false;
+  std::u16string pathText;
+};
+
 struct UndoSlot {
   Marker marker;
   bool present = false;
@@ -90,9 +103,8 @@ struct Session {
   std::u16string currentPath;  // empty means the built-in plate
   std::u16string imageTitle;
   bool jobRunning = false;
-  // The window was shown again while a job ran and the image had been released by
-  // hiding: the job's end brings the image back, whatever its outcome.
-  bool reloadAfterJob = false;
+  // The return of the image released by hiding (app/image_return_win.h).
+  ImageReturn imageReturn;
   std::thread jobThread;
   std::unique_ptr<WorkerResult> pendingResult;
   std::mutex resultMutex;

@@ -7,15 +7,14 @@
 #include <algorithm>
 #include <cwchar>
 #include <map>
-#include <optional>
 #include <string>
 
 #include "app/app_session_win.h"
 #include "app/clipboard_block.h"
+#include "app/image_return_win.h"
 #include "app/status_and_controls.h"
 #include "app/typed_units.h"
 #include "app/window_handles_win.h"
-#include "imaging/image_loading_win.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"
@@ -49,21 +48,17 @@ class PopupMenu {
   HMENU menu_;
 };
 
-// The clipboard, opened for reading, closed on every path. Its text is read only
-// within its global memory block: text without a terminating zero inside the
-// block is not text this program accepts.
+// The clipboard's text block, opened for reading and locked, released on every
+// path. Its text is read only within the block: text without a terminating zero
+// inside the block is not text this program accepts.
 class ClipboardText {
  public:
   explicit ClipboardText(HWND owner) : open_(OpenClipboard(owner) != FALSE) {
     if (!open_) return;
     data_ = GetClipboardData(CF_UNICODETEXT);
     if (!data_) return;
-    locked_ = static_cast<const wchar_t*>(GlobalLock(data_));
-    if (!locked_) return;
-    const std::size_t units = GlobalSize(data_) / sizeof(wchar_t);
-    const std::optional<std::u16string> text = textInBlock(reinterpret_cast<const char16_t*>(locked_), units);
-    terminated_ = text.has_value();
-    if (terminated_) text_ = toWide(*text);
+    locked_ = static_cast<const char16_t*>(GlobalLock(data_));
+    if (locked_) units_ = GlobalSize(data_) / sizeof(char16_t);
   }
   ~ClipboardText() {
     if (locked_) GlobalUnlock(data_);
@@ -74,26 +69,20 @@ class ClipboardText {
   // False when the clipboard could not be opened or holds no readable text; the
   // edit control's own paste then decides.
   bool readable() const { return locked_ != nullptr; }
-  // The text ends inside its memory block.
-  bool terminated() const { return terminated_; }
-  const std::wstring& text() const { return text_; }
+  const char16_t* block() const { return locked_; }
+  std::size_t units() const { return units_; }
 
  private:
   bool open_;
   HANDLE data_ = nullptr;
-  const wchar_t* locked_ = nullptr;
-  bool terminated_ = false;
-  std::wstring text_;
+  const char16_t* locked_ = nullptr;
+  std::size_t units_ = 0;
 };
 
 // The pairing state of each edit box's typed surrogate units.
 std::map<HWND, SurrogateJoiner>& joiners() {
   static std::map<HWND, SurrogateJoiner> byBox;
   return byBox;
-}
-
-void reloadReleasedImage(Session& session) {
-  if (!session.currentImage && !session.jobRunning) startImageLoad(session, std::u16string(session.currentPath));
 }
 
 bool isReadOnly(HWND box) { return (GetWindowLongW(box, GWL_STYLE) & ES_READONLY) != 0; }
@@ -161,20 +150,16 @@ bool acceptCharacter(HWND box, WPARAM character) {
 
 // WM_PASTE in an editable box. Returns true when the default procedure should paste.
 bool acceptPaste(HWND box) {
-  bool refused = false;
+  bool accepted = true;
   {
     ClipboardText clipboard(box);
     // Without readable clipboard text the edit control's own paste decides.
     if (!clipboard.readable()) return true;
-    if (!clipboard.terminated()) {
-      refused = true;
-    } else {
-      const std::u16string pasted = fromWide(clipboard.text());
-      const Selection selection = selectionOf(box);
-      refused = !isEnabledScript(pasted) || lengthAfterInsert(box, selection, pasted.size()) > textLimit(box);
-    }
+    const Selection selection = selectionOf(box);
+    const std::size_t selected = selection.end >= selection.start ? selection.end - selection.start : 0;
+    accepted = pasteAccepted(clipboard.block(), clipboard.units(), textLength(box), selected, textLimit(box));
   }
-  if (refused) {
+  if (!accepted) {
     // A paste that is refused inserts nothing at all: it is never truncated.
     refuseText();
     return false;
@@ -289,11 +274,7 @@ void restoreFromTray(Session& session) {
   // maximised desk stays maximised.
   ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(window);
-  if (!session.currentImage && session.jobRunning) {
-    // The job's end brings the released image back, whatever the job's outcome.
-    session.reloadAfterJob = true;
-  }
-  reloadReleasedImage(session);
+  returnReleasedImage(session);
 }
 
 void showTrayMenu(Session& session) {
@@ -319,8 +300,9 @@ void showTrayMenu(Session& session) {
   if (IsWindow(window)) PostMessageW(window, WM_NULL, 0, 0);
 }
 
-LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
-                                  DWORD_PTR) {
+namespace {
+
+LRESULT handleEditMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId) {
   switch (message) {
     case WM_SYSCHAR:
       return 0;  // no beep
@@ -338,8 +320,9 @@ LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM 
         SendMessageW(GetParent(box), WM_NEXTDLGCTL, keyDown(VK_SHIFT) ? 1 : 0, 0);
         return 0;
       }
-      if (wParam == VK_INSERT && keyDown(VK_SHIFT) && !keyDown(VK_CONTROL)) {
-        // Shift+Insert pastes through the same filter as Ctrl+V and the menu's Paste.
+      if (wParam == VK_INSERT && keyDown(VK_SHIFT)) {
+        // The edit control pastes on Insert whenever Shift is down, with Ctrl too:
+        // such a paste goes through the same filter as Ctrl+V and the menu's Paste.
         SendMessageW(box, WM_PASTE, 0, 0);
         return 0;
       }
@@ -363,6 +346,19 @@ LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM 
       break;
   }
   return DefSubclassProc(box, message, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK editSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
+                                  DWORD_PTR) {
+  // No exception leaves a window procedure: a message whose handling failed (out
+  // of memory) has no effect; a paste or a character is then dropped.
+  try {
+    return handleEditMessage(box, message, wParam, lParam, subclassId);
+  } catch (...) {
+    return 0;
+  }
 }
 
 }  // namespace tessary

@@ -9,6 +9,7 @@
 #include "app/app_session_win.h"
 #include "app/control_ids.h"
 #include "app/controls_win.h"
+#include "app/image_return_win.h"
 #include "app/keyboard_rules.h"
 #include "app/list_selection.h"
 #include "app/mouse_rules.h"
@@ -39,6 +40,29 @@ constexpr COLORREF kEditBackground = RGB(34, 40, 63);
 bool showingFirstTime = false;
 
 void invalidateAll(HWND window) { InvalidateRect(window, nullptr, FALSE); }
+
+// The control that had the keyboard focus when the desk was last deactivated.
+HWND focusAtDeactivation = nullptr;
+
+// WM_ACTIVATE, as dialog windows handle it: the control that had the keyboard focus
+// when the desk lost the activation gets it back when the desk is activated again
+// (the default handling gives it to the window itself, so that the next letters
+// meant for a note would run shortcuts). Only the activation of the desk itself
+// moves the focus, never another program's. True when handled.
+bool onActivate(HWND window, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    focusAtDeactivation = focus != nullptr && IsChild(window, focus) ? focus : nullptr;
+    return false;
+  }
+  HWND control = focusAtDeactivation;
+  if (HIWORD(wParam) != 0 || control == nullptr || !IsChild(window, control) || !IsWindowVisible(control) ||
+      !IsWindowEnabled(control)) {
+    return false;  // minimised, or nothing to give back: the window takes the focus
+  }
+  SetFocus(control);
+  return true;
+}
 
 FocusKind focusKind(const Session& session, HWND focus) {
   if (!focus) return FocusKind::Other;
@@ -76,10 +100,14 @@ void onSize(Session& session, WPARAM kind, LPARAM size) {
 }
 
 void onPaint(Session& session, HWND window) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(window, &paint);
-  if (dc) paintWindow(session, dc);
-  EndPaint(window, &paint);
+  // EndPaint on every path, so that a failed paint is not asked for again and again.
+  struct Paint {
+    HWND window;
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    ~Paint() { EndPaint(window, &paint); }
+  } scope{window};
+  if (scope.dc) paintWindow(session, scope.dc);
 }
 
 void onTimer(Session& session, HWND window) {
@@ -245,9 +273,7 @@ void onTrayNotify(Session& session, LPARAM lParam) {
   }
 }
 
-}  // namespace
-
-LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT handleDeskMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Broadcast by the shell when the taskbar (re)starts; the icon has to be added again.
   static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   Session& session = appSession();
@@ -290,6 +316,9 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // Alt or F10 alone opens nothing; Alt+Space opens the window's system menu.
       if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != L' ') return 0;
       return DefWindowProcW(window, message, wParam, lParam);
+    case WM_ACTIVATE:
+      if (onActivate(window, wParam)) return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_NCHITTEST:
       return onHitTest(session, window, wParam, lParam);
     case WM_NEXTDLGCTL:
@@ -326,22 +355,26 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DROPFILES:
       onDropFiles(session, reinterpret_cast<HDROP>(wParam));
       return 0;
-    case WM_JOB_DONE: {
-      // Shown again while the job ran, after hiding had released the image: the
-      // image comes back once, whether the job succeeded or not.
-      const bool reload = session.reloadAfterJob;
-      session.reloadAfterJob = false;
-      onJobDone(session);
-      if (reload && IsWindowVisible(window) && !session.currentImage && !session.jobRunning) {
-        startImageLoad(session, std::u16string(session.currentPath));
-      }
+    case WM_JOB_DONE:
+      onJobMessage(session);
       return 0;
-    }
     case WM_TRAY_NOTIFY:
       onTrayNotify(session, lParam);
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // No exception leaves a window procedure. Every operation a person starts reports
+  // its own failures; what is left (out of memory) ends the message's handling.
+  try {
+    return handleDeskMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
   }
 }
 

@@ -66,6 +66,7 @@ class OffscreenSurface {
   TargetPixels pixels() const {
     return TargetPixels{static_cast<std::uint8_t*>(bits_), width_, height_, static_cast<std::size_t>(width_) * 4};
   }
+  HDC dc() const { return memoryDc_; }
   void copyTo(HDC target) const {
     GdiFlush();
     BitBlt(target, 0, 0, width_, height_, memoryDc_, 0, 0, SRCCOPY);
@@ -123,6 +124,7 @@ struct TextTile {
 
 struct TextKey {
   std::wstring text;
+  std::wstring family;
   int width;
   int height;
   REAL size;
@@ -181,33 +183,73 @@ void compositeTile(const TargetPixels& target, const TextTile& tile, int x, int 
   }
 }
 
+// A GDI font of the interface family at a pixel size, deleted with its owner. GDI's
+// font mapping always yields a face, also for a family that GDI+ cannot create
+// (a system without it, or with bitmap fonts only).
+class GdiFont {
+ public:
+  GdiFont(const wchar_t* family, REAL size, bool bold)
+      : font_(CreateFontW(-static_cast<int>(std::lround(size)), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                          FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                          DEFAULT_PITCH, family)) {}
+  ~GdiFont() {
+    if (font_ != nullptr) DeleteObject(font_);
+  }
+  GdiFont(const GdiFont&) = delete;
+  GdiFont& operator=(const GdiFont&) = delete;
+  HFONT get() const { return font_; }
+
+ private:
+  HFONT font_;
+};
+
+// Draws `text` with GDI into `dc` within `box`, in `colour` on a transparent ground.
+void drawGdiText(HDC dc, HFONT font, const std::wstring& text, RECT box, std::uint32_t colour, UINT format) {
+  const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+  const int mode = SetBkMode(dc, TRANSPARENT);
+  const COLORREF before = SetTextColor(dc, RGB((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format | DT_NOPREFIX);
+  SetTextColor(dc, before);
+  SetBkMode(dc, mode);
+  if (previous != nullptr) SelectObject(dc, previous);
+}
+
 // The text drawing of one paint. The font family and the fonts of each size and
-// weight are made once per paint and released with it.
+// weight are made once per paint and released with it. When GDI+ cannot create the
+// family, every text is rendered through GDI into the same tiles, so that it is
+// drawn all the same, in the same boxes.
 class TextPainter {
  public:
   TextPainter(Gdiplus::Graphics& graphics, const TargetPixels& target, const wchar_t* fontFamily)
-      : graphics_(graphics), target_(target), family_(fontFamily) {
+      : graphics_(graphics), target_(target), familyName_(fontFamily), family_(fontFamily) {
     format_.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
+    throughGdi_ = family_.GetLastStatus() != Gdiplus::Ok || family_.IsAvailable() == FALSE;
   }
 
   // Left and top aligned, word wrapping on, text that does not fit its box ends
   // in an ellipsis. A box on whole pixels is drawn from the tile cache, rendered
   // into a transparent tile of the box's size when it is not there yet; GDI+ clips
   // text to its box, so the tile holds everything the text draws.
-  void drawText(const std::wstring& text, const RectF& box, REAL size, std::uint32_t colour, bool bold,
+  void drawText(const std::wstring& text, RectF box, REAL size, std::uint32_t colour, bool bold,
                 const PixelClip& clip) {
     if (text.empty() || !(box.Width > 0) || !(box.Height > 0)) return;
+    // GDI draws on whole pixels only.
+    if (throughGdi_) box = RectF(std::floor(box.X), std::floor(box.Y), std::ceil(box.Width), std::ceil(box.Height));
     const bool wholePixels = box.X == std::floor(box.X) && box.Y == std::floor(box.Y) &&
                              box.Width == std::floor(box.Width) && box.Height == std::floor(box.Height) &&
                              box.Width <= 4096 && box.Height <= 4096;
     if (!wholePixels) {
+      if (throughGdi_) return;  // larger than any text box of the window
       Gdiplus::SolidBrush brush{Color(colour)};
       graphics_.DrawString(text.c_str(), static_cast<INT>(text.size()), &font(size, bold), box, &format_, &brush);
       return;
     }
-    TextKey key{text, static_cast<int>(box.Width), static_cast<int>(box.Height), size, bold, colour};
+    TextKey key{text, familyName_, static_cast<int>(box.Width), static_cast<int>(box.Height), size, bold, colour};
     const TextTile* tile = textTiles().find(key);
-    if (tile == nullptr) tile = textTiles().add(std::move(key), render(text, box, size, colour, bold));
+    if (tile == nullptr) {
+      TextTile rendered = throughGdi_ ? renderWithGdi(text, box, size, colour, bold) : render(text, box, size, colour, bold);
+      tile = textTiles().add(std::move(key), std::move(rendered));
+    }
     graphics_.Flush(Gdiplus::FlushIntentionSync);
     compositeTile(target_, *tile, static_cast<int>(box.X), static_cast<int>(box.Y), clip);
   }
@@ -229,6 +271,39 @@ class TextPainter {
     return tile;
   }
 
+  // The same tile through GDI: white text on black gives the glyphs' coverage,
+  // which becomes the alpha of the text's colour.
+  TextTile renderWithGdi(const std::wstring& text, const RectF& box, REAL size, std::uint32_t colour, bool bold) {
+    TextTile tile;
+    tile.width = static_cast<int>(box.Width);
+    tile.height = static_cast<int>(box.Height);
+    tile.pargb.assign(static_cast<std::size_t>(tile.width) * tile.height * 4, 0);
+    OffscreenSurface surface;
+    HDC screen = GetDC(nullptr);
+    const bool prepared = surface.prepare(screen, tile.width, tile.height);
+    ReleaseDC(nullptr, screen);
+    if (!prepared) return tile;
+    const TargetPixels mask = surface.pixels();
+    std::fill(mask.bgra, mask.bgra + mask.stride * mask.height, std::uint8_t{0});
+    GdiFont gdiFont(familyName_.c_str(), size, bold);
+    drawGdiText(surface.dc(), gdiFont.get(), text, RECT{0, 0, tile.width, tile.height}, 0xFFFFFFFF,
+                DT_LEFT | DT_TOP | DT_WORDBREAK | DT_END_ELLIPSIS);
+    GdiFlush();
+    const unsigned alpha = colour >> 24;
+    for (int y = 0; y < tile.height; ++y) {
+      const std::uint8_t* m = mask.bgra + static_cast<std::size_t>(y) * mask.stride;
+      std::uint8_t* t = &tile.pargb[static_cast<std::size_t>(y) * tile.width * 4];
+      for (int x = 0; x < tile.width; ++x, m += 4, t += 4) {
+        const unsigned coverage = std::max({m[0], m[1], m[2]}) * alpha / 255;
+        for (int c = 0; c < 3; ++c) {
+          t[c] = static_cast<std::uint8_t>((((colour >> (8 * c)) & 0xFF) * coverage + 127) / 255);
+        }
+        t[3] = static_cast<std::uint8_t>(coverage);
+      }
+    }
+    return tile;
+  }
+
   Gdiplus::Font& font(REAL size, bool bold) {
     for (auto& entry : fonts_) {
       if (entry.size == size && entry.bold == bold) return *entry.font;
@@ -247,7 +322,9 @@ class TextPainter {
   };
   Gdiplus::Graphics& graphics_;
   TargetPixels target_;
+  std::wstring familyName_;
   Gdiplus::FontFamily family_;
+  bool throughGdi_ = false;
   Gdiplus::StringFormat format_;
   std::vector<CachedFont> fonts_;
 };
@@ -542,7 +619,17 @@ void drawOwnerButton(const Session& session, const DRAWITEMSTRUCT& item) {
   const std::uint32_t colour = (item.itemState & ODS_DISABLED) ? palette::TextDisabled
                                : active                        ? palette::Background
                                                                : palette::Text;
-  Gdiplus::FontFamily family(wide(session.uiFontFamily).c_str());
+  const std::wstring familyName = wide(session.uiFontFamily);
+  Gdiplus::FontFamily family(familyName.c_str());
+  if (family.GetLastStatus() != Gdiplus::Ok || family.IsAvailable() == FALSE) {
+    // No GDI+ family: the label is drawn through GDI, in the same place.
+    g.Flush(Gdiplus::FlushIntentionSync);
+    GdiFont gdiFont(familyName.c_str(), 12, false);
+    drawGdiText(item.hDC, gdiFont.get(), label,
+                RECT{item.rcItem.left + 2, item.rcItem.top, item.rcItem.right - 2, item.rcItem.bottom}, colour,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    return;
+  }
   Gdiplus::Font font(&family, 12, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
   Gdiplus::StringFormat centred;
   centred.SetAlignment(Gdiplus::StringAlignmentCenter);

@@ -2,9 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
+
+// The bytes handed out by operator new on this thread while `countAllocations` is set.
+namespace {
+thread_local bool countAllocations = false;
+thread_local std::size_t allocatedBytes = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (countAllocations) allocatedBytes += size;
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace tessary {
 namespace {
@@ -38,6 +54,46 @@ TEST(ClipboardBlock, NothingIsReadPastTheBlock) {
   EXPECT_EQ(textInBlock(nullptr, 4), std::nullopt);
   const std::u16string large = std::u16string(16001, u'a') + u'\0';
   EXPECT_EQ(textInBlock(large.data(), large.size())->size(), 16001u);
+}
+
+TEST(ClipboardBlock, PasteIsAcceptedOnlyWhenTheWholeTerminatedTextFitsAndIsEnabled) {
+  struct Case {
+    const char* name;
+    std::u16string block;
+    std::size_t boxLength;
+    std::size_t selected;
+    std::size_t limit;
+    bool accepted;
+  };
+  const std::u16string refused = u"ok\u0416";  // Cyrillic
+  const std::vector<Case> cases = {
+      {"fits", std::u16string(u"xy\0", 3), 3, 0, 16000, true},
+      {"fills the box exactly", std::u16string(u"bb\0", 3), 15998, 0, 16000, true},
+      {"one unit over", std::u16string(u"bb\0", 3), 15999, 0, 16000, false},
+      {"replaces the selection", std::u16string(u"bbb\0", 4), 16000, 3, 16000, true},
+      {"a selection larger than the box counts as the box", std::u16string(u"b\0", 2), 5, 9, 1, true},
+      {"empty text", std::u16string(u"\0", 1), 16000, 0, 16000, true},
+      {"refused script", refused + u'\0', 0, 0, 16000, false},
+      {"unterminated", u"abc", 0, 0, 16000, false},
+      {"longer than the whole limit", std::u16string(16001, u'a') + u'\0', 0, 0, 16000, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(pasteAccepted(c.block.data(), c.block.size(), c.boxLength, c.selected, c.limit), c.accepted) << c.name;
+  }
+  EXPECT_FALSE(pasteAccepted(nullptr, 4, 0, 0, 16000));
+}
+
+TEST(ClipboardBlock, ATextTooLongForTheBoxIsRefusedWithoutACopy) {
+  // Eight megabytes of text offered to a box with room for 16,000 units: its length
+  // is read from the block, and nothing of it is copied.
+  const std::u16string block = std::u16string(4'000'000, u'a') + u'\0';
+  allocatedBytes = 0;
+  countAllocations = true;
+  const bool accepted = pasteAccepted(block.data(), block.size(), 0, 0, 16000);
+  countAllocations = false;
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(allocatedBytes, 0u);
+  EXPECT_EQ(textLengthInBlock(block.data(), block.size()), block.size() - 1);
 }
 
 }  // namespace

@@ -336,6 +336,8 @@ TEST_F(DeskControls, ShownAgainDuringALoadThatFailsTheImageComesBack) {
   EXPECT_TRUE(waitUntilReady(window)) << "the desk was left without an image";
   settle(window);
   EXPECT_TRUE(IsWindowEnabled(control(ID_FIT))) << "the image came back only for a moment";
+  // The return of the plate does not write over the path the user typed.
+  EXPECT_EQ(windowText(control(ID_PATH_EDIT)), text.wstring());
   removeTree(folder);
 }
 

@@ -242,29 +242,27 @@ TEST_F(DeskStartup, UiTestModeHasItsOwnLockBesideANormalInstance) {
 }
 
 TEST_F(DeskStartup, ToolsAreNeverEnabledBeforeThereIsAnImage) {
+  // The controls' birth and first drawing are watched inside the creating thread
+  // (ControlCreation); here the real program is watched from its first showing on:
+  // while the plate decodes the tool row is disabled, and it comes on once, with
+  // the image.
   DeskProcess desk(L"--ui-test");
-  ASSERT_TRUE(desk.started());
-  // Watched from the moment the controls exist until the plate is shown: the tool
-  // row comes on once, when the image is there, and never before.
-  std::vector<int> seen;
-  HWND window = nullptr;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-  while (std::chrono::steady_clock::now() < deadline && desk.running()) {
-    if (!window) {
-      for (const DeskWindow& found : deskWindows()) {
-        if (found.processId == desk.processId()) window = found.window;
-      }
-    }
-    HWND fit = window ? GetDlgItem(window, ID_FIT) : nullptr;
-    if (fit) {
-      const int enabled = IsWindowEnabled(fit) ? 1 : 0;
-      if (seen.empty() || seen.back() != enabled) seen.push_back(enabled);
-      if (enabled && IsWindowEnabled(GetDlgItem(window, ID_PLATE))) break;  // ready
-    }
-    Sleep(1);
-  }
+  HWND window = desk.waitForWindow();
   ASSERT_NE(window, nullptr);
+  // Sampled every 50 ms: the decode takes seconds. While it runs the plate button
+  // is disabled (a job runs); the tool row must be disabled with it.
+  std::vector<int> seen;
+  int enabledDuringJob = 0;
+  auto sample = [&] {
+    const bool fit = IsWindowEnabled(GetDlgItem(window, ID_FIT)) != FALSE;
+    const bool idle = IsWindowEnabled(GetDlgItem(window, ID_PLATE)) != FALSE;
+    if (seen.empty() || seen.back() != (fit ? 1 : 0)) seen.push_back(fit ? 1 : 0);
+    if (fit && !idle) ++enabledDuringJob;
+    return fit && idle;
+  };
+  ASSERT_TRUE(waitFor(sample, std::chrono::seconds(90))) << "the plate was never shown";
   EXPECT_EQ(seen, (std::vector<int>{0, 1})) << "the tool row was enabled before the plate was shown";
+  EXPECT_EQ(enabledDuringJob, 0) << "the tool row was enabled while the plate decoded";
   clickButton(window, ID_QUIT);
   EXPECT_EQ(desk.waitForExit().value_or(999), 0u);
 }

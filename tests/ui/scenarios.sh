@@ -613,6 +613,9 @@ scenario_space_and_tab() {
   press_key space
   sleep 0.3
   check "Space on the window does not open the guide" [ "$(control_line 119 | awk '{print $4}')" = 0 ]
+  # Another mode first, so that a Space that clicks Pan shows.
+  press_key m
+  check "M chooses Add marker before Space" mode_active 110 "$(shot mark-before-space)"
   local i
   for ((i = 0; i < 20; i++)); do
     [ "$(focused_control)" = 109 ] && break
@@ -622,7 +625,7 @@ scenario_space_and_tab() {
   press_key space
   sleep 0.3
   check "Space on a button does not open the guide" [ "$(control_line 119 | awk '{print $4}')" = 0 ]
-  check "Space clicked the focused button itself (Pan stays chosen)" mode_active 109 "$(shot space-on-pan)"
+  check "Space clicked the focused button itself (Pan is chosen)" mode_active 109 "$(shot space-on-pan)"
 
   add_marker_at $((PLATE_W / 2)) $((PLATE_H / 2))
   check "the marker is saved" wait_marks "$SHEET" 1 5
@@ -641,21 +644,27 @@ scenario_space_and_tab() {
   check "the guide text has the keyboard" [ "$(focused_control)" = 119 ]
   press_key Tab
   check "Tab leaves the guide text (got $(focused_control))" [ "$(focused_control)" = 100 ]
-  click_control 119
+  # Not on the same spot: within the double-click time that would be a double
+  # click, which an edit box takes as a word selection without taking the focus.
+  local gx gy
+  read -r gx gy < <(control_centre 119)
+  click_at $((gx + 40)) "$gy"
   press_key shift+Tab
   check "Shift+Tab leaves the guide text for the path box (got $(focused_control))" [ "$(focused_control)" = 102 ]
 }
 
-# One table of clipboard contents pasted into the path box by Ctrl+V, Shift+Insert
-# and the context menu's Paste: only whole, terminated, acceptable text is inserted.
+# One table of clipboard contents pasted into the path box by Ctrl+V, Shift+Insert,
+# Ctrl+Shift+Insert and the context menu's Paste: only whole, terminated, acceptable
+# text is inserted.
 scenario_clipboard_routes() {
   start_with_plate --ui-test || return 1
   # how|text|what the box may hold afterwards (a regular expression)|refused (1),
   # accepted (0) or either (-)
   # Wine's clipboard puts a zero into the last unit of text it hands over, so under
   # Wine the unterminated "abc" arrives as "ab"; Windows hands it over as it is and
-  # the desk refuses it. Either way nothing beyond the block is read (unit tests of
-  # the block rule cover the refusal itself).
+  # the desk refuses it. Either way nothing beyond the block is read (the window test
+  # EditPaste.AnUnterminatedBlockIsRefusedWhole places such a block in the process
+  # that pastes it and sees the refusal).
   local cases=(
     "terminated|Orion nebula|^Orion nebula\$|0"
     "unterminated|abc|^(ab)?\$|-"
@@ -664,7 +673,7 @@ scenario_clipboard_routes() {
     "terminated|Жук|^\$|1"
   )
   local route entry how text expected refused got f
-  for route in ctrl+v shift+Insert menu; do
+  for route in ctrl+v shift+Insert ctrl+shift+Insert menu; do
     for entry in "${cases[@]}"; do
       IFS='|' read -r how text expected refused <<<"$entry"
       click_control 109    # a normal status line to start from
@@ -1150,4 +1159,46 @@ scenario_delete_key() {
   press_key Home Delete
   check "path box: Delete deleted the first letter (got '$(control_text 102)')" [ "$(control_text 102)" = "bc" ]
   check "the boxes' Delete removed no marker" [ "$(sheet_marks "$SHEET")" = 3 ]
+}
+
+# The note box keeps the keyboard when the desk is left for another program's window
+# and activated again by a click on its title band: the note takes both parts.
+scenario_note_focus_returns() {
+  start_with_plate --ui-test || return 1
+  add_marker_at $((PLATE_W / 2)) $((PLATE_H / 2))
+  check "the marker is saved" wait_marks "$SHEET" 1 5
+  type_text "Bright knot"
+  check "the note box holds the first part" note_box_is "Bright knot"
+  # Another program's window takes the keyboard: a click into Notepad.
+  wine notepad >>"$LOG" 2>&1 &
+  local other=$! id nx ny nw nh
+  id=$(xdotool search --sync --onlyvisible --name 'Notepad' 2>>"$LOG" | head -1)
+  if [ -z "$id" ]; then
+    note_fail "Notepad did not open"
+    kill "$other" 2>/dev/null
+    return 1
+  fi
+  eval "$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=/n_\1=/p')"
+  nx=$n_X ny=$n_Y nw=$n_WIDTH nh=$n_HEIGHT
+  click_at $((nx + nw / 2)) $((ny + nh / 2))
+  sleep 0.5
+  check "Notepad has the keyboard (desk focus $(focused_control))" [ "$(focused_control)" = -1 ]
+  type_text "elsewhere"
+  shot notepad-active >/dev/null
+  # Back to the desk: a click on the free part of its title band, right of Notepad.
+  local bx by guide_left
+  read -r _ _ _ _ _ guide_left _ < <(control_line 103)
+  bx=$((nx + nw + 20)) by=$((CY + 10))
+  if [ "$bx" -ge $((guide_left - 10)) ]; then
+    note_fail "no free part of the title band beside Notepad ($bx, guide at $guide_left)"
+  fi
+  click_at "$bx" "$by"
+  sleep 0.5
+  check "the note box has the keyboard again (focus $(focused_control))" [ "$(focused_control)" = 114 ]
+  # P and C would be shortcuts on the window itself.
+  type_text " pale crest"
+  check "the note holds both parts (got '$(control_text 114)')" note_box_is "Bright knot pale crest"
+  check "the letters chose no mode (Add marker stays chosen)" mode_active 110 "$(shot back-on-the-desk)"
+  kill "$other" 2>/dev/null
+  wait "$other" 2>/dev/null || true
 }

@@ -287,6 +287,23 @@ TEST_F(CanvasPainting, TextsFollowTheStateFromPaintToPaint) {
   EXPECT_EQ(grab(canvas, 50, 208, 500, 30), emptyCanvasIdle);
 }
 
+// A system where GDI+ cannot create the interface family (no outline font of it,
+// or none at all): every text is still drawn, in its own box, through GDI.
+TEST_F(CanvasPainting, TextsAreDrawnWhenGdiplusHasNoFamilyForThem) {
+  session.uiFontFamily = u"Tessary Missing Family 7";
+  session.statusText = u"Something to report on the status line";
+  paint();
+  const auto text = nearTo(palette::Text, 24);
+  EXPECT_GT(canvas.count(66, 12, 240, 30, text), 40) << "title";
+  EXPECT_GT(canvas.count(1300 - 330, 179, 305, 29, text), 20) << "panel heading";
+  EXPECT_GT(canvas.count(20, 850 - 29, 300, 25, text), 20) << "status line";
+  EXPECT_GT(canvas.count(1300 - 330, 244, 290, 110, nearTo(palette::TextMuted, 24)), 20) << "empty list";
+  // The layout is the same: nothing of the title below its box, nothing of the
+  // status line left of it.
+  EXPECT_EQ(canvas.count(66, 42, 240, 1, text), 0);
+  EXPECT_EQ(canvas.count(0, 850 - 29, 20, 25, text), 0);
+}
+
 TEST_F(CanvasPainting, ResizedClientIsPaintedWhole) {
   paint();
   session.clientWidth = 800;
@@ -355,6 +372,18 @@ TEST_F(OwnerButton, InactiveFocusedAndDisabledButtons) {
   session.interactionMode = InteractionMode::Crop;
   draw(ID_SELECT_CROP, 0);
   EXPECT_EQ(canvas.rgb(4, 4), rgbOf(palette::Highlight));
+}
+
+TEST_F(OwnerButton, LabelIsDrawnWhenGdiplusHasNoFamilyForIt) {
+  session.uiFontFamily = u"Tessary Missing Family 7";
+  session.interactionMode = InteractionMode::Mark;
+  draw(ID_PAN, 0);
+  EXPECT_EQ(canvas.rgb(4, 4), rgbOf(palette::Panel));
+  EXPECT_GT(canvas.count(30, 8, 30, 16, nearTo(palette::Text, 30)), 5);
+  session.interactionMode = InteractionMode::Pan;
+  draw(ID_PAN, 0);
+  EXPECT_EQ(canvas.rgb(4, 4), rgbOf(palette::Highlight));
+  EXPECT_GT(canvas.count(30, 8, 30, 16, nearTo(palette::Background, 30)), 5);
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+// The return of the image released by hiding the desk, on a real message-only
+// window whose procedure hands WM_JOB_DONE to the desk's own handler: real files,
+// real decoding on the job thread, hiding and showing through the tray functions.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/control_ids.h"
+#include "app/image_return_win.h"
+#include "app/tray_and_edit_win.h"
+#include "imaging/image_loading_win.h"
+#include "support/job_window_win.h"
+#include "text/ui_strings.h"
+
+namespace tessary {
+namespace {
+
+using testing::bmpBytes;
+using testing::JobWindowSession;
+using testing::writeBytes;
+
+std::u16string u16(const std::filesystem::path& path) {
+  const std::wstring w = path.wstring();
+  return std::u16string(w.begin(), w.end());
+}
+
+// The desk's handling of the job's message, as its window procedure does it.
+LRESULT CALLBACK deskJobProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_JOB_DONE) {
+    auto* session = reinterpret_cast<Session*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    ++*reinterpret_cast<int*>(GetPropW(window, L"TessaryJobDoneCount"));
+    onJobMessage(*session);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+struct ReturnFixture : JobWindowSession {
+  ReturnFixture() {
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(deskJobProc));
+    session.trayIconAdded = true;
+    image = folder.path() / "moon.bmp";
+    writeBytes(image, bmpBytes(40, 30, 170));
+  }
+  void load(const std::filesystem::path& path) {
+    startImageLoad(session, u16(path));
+    ASSERT_TRUE(pumpUntilIdle());
+  }
+  // Close, as the Close button does it; the window side reports it hidden.
+  void hide() {
+    hideToTray(session);
+    view.visible = false;
+  }
+  // A click on the icon (a double click sends two such notifications).
+  void restore() {
+    view.visible = true;
+    restoreFromTray(session);
+  }
+  std::u16string pathBox() { return view.texts[ID_PATH_EDIT]; }
+
+  std::filesystem::path image;
+};
+
+TEST(ImageReturn, AFailedLoadHiddenByHidingAndShowingStaysReportedAndKeepsTheTypedPath) {
+  ReturnFixture f;
+  f.load(f.image);
+  ASSERT_NE(f.session.currentImage, nullptr);
+  const std::filesystem::path text = f.folder.path() / "notes.txt";
+  writeBytes(text, "not an image\n");
+  // The user types the text file's path and opens it; before the load ends the
+  // desk is hidden (releasing the image) and shown again.
+  f.view.texts[ID_PATH_EDIT] = u16(text);
+  startImageLoad(f.session, u16(text));
+  f.hide();
+  ASSERT_EQ(f.session.currentImage, nullptr);
+  f.restore();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  f.pumpFor(std::chrono::milliseconds(200));
+
+  // The image that was shown is back, and the refusal is what the status line says.
+  ASSERT_NE(f.session.currentImage, nullptr) << "the released image did not come back";
+  EXPECT_EQ(f.session.currentImage->width, 40u);
+  EXPECT_EQ(f.session.currentPath, u16(f.image));
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 26));
+  EXPECT_TRUE(f.session.statusIsError);
+  EXPECT_EQ(f.pathBox(), u16(text)) << "the typed path was replaced";
+  EXPECT_EQ(f.jobDoneMessages, 3) << "the load, the refused file and one return";
+  EXPECT_FALSE(f.session.jobRunning);
+}
+
+TEST(ImageReturn, AReturnThatFailsReportsItsOwnFailure) {
+  ReturnFixture f;
+  f.load(f.image);
+  const std::filesystem::path text = f.folder.path() / "notes.txt";
+  writeBytes(text, "not an image\n");
+  startImageLoad(f.session, u16(text));
+  f.hide();
+  // The image file itself goes away while the desk is hidden.
+  std::filesystem::remove(f.image);
+  f.restore();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  EXPECT_EQ(f.session.currentImage, nullptr);
+  EXPECT_EQ(f.session.currentPath, u16(f.image));
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 26));
+  EXPECT_TRUE(f.session.statusIsError);
+  EXPECT_EQ(f.jobDoneMessages, 3);
+}
+
+TEST(ImageReturn, ADoubleClickOnTheIconStartsOneReturnEvenWhenItFails) {
+  ReturnFixture f;
+  f.load(f.image);
+  f.hide();
+  std::filesystem::remove(f.image);
+  // The two notifications of a double click arrive before the return can end.
+  f.restore();
+  ASSERT_TRUE(f.session.jobRunning);
+  f.restore();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  f.pumpFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(f.jobDoneMessages, 2) << "the load and one return, not a second one";
+  EXPECT_EQ(f.session.currentImage, nullptr);
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 26));
+  EXPECT_TRUE(f.session.statusIsError);
+}
+
+TEST(ImageReturn, AShowWithoutAJobReturnsTheImageAsALoadDoes) {
+  ReturnFixture f;
+  f.load(f.image);
+  f.view.texts[ID_PATH_EDIT] = u"typed but not opened";
+  f.hide();
+  f.restore();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  ASSERT_NE(f.session.currentImage, nullptr);
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 25));
+  EXPECT_FALSE(f.session.statusIsError);
+  EXPECT_EQ(f.pathBox(), u16(f.image));
+  EXPECT_EQ(f.jobDoneMessages, 2);
+}
+
+}  // namespace
+}  // namespace tessary
