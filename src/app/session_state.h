@@ -103,7 +103,7 @@ struct Session {
   std::u16string currentPath;  // empty means the built-in plate
   std::u16string imageTitle;
   bool jobRunning = false;
-  // The return of the image released by hiding (app/image_return_win.h).
+  // The return of the image released by hiding (imaging/image_loading_win.h).
   ImageReturn imageReturn;
   std::thread jobThread;
   std::unique_ptr<WorkerResult> pendingResult;

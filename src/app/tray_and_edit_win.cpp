@@ -11,10 +11,10 @@
 
 #include "app/app_session_win.h"
 #include "app/clipboard_block.h"
-#include "app/image_return_win.h"
 #include "app/status_and_controls.h"
 #include "app/typed_units.h"
 #include "app/window_handles_win.h"
+#include "imaging/image_loading_win.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"

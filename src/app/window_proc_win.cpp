@@ -9,7 +9,6 @@
 #include "app/app_session_win.h"
 #include "app/control_ids.h"
 #include "app/controls_win.h"
-#include "app/image_return_win.h"
 #include "app/keyboard_rules.h"
 #include "app/list_selection.h"
 #include "app/mouse_rules.h"
@@ -356,7 +355,7 @@ LRESULT handleDeskMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       onDropFiles(session, reinterpret_cast<HDROP>(wParam));
       return 0;
     case WM_JOB_DONE:
-      onJobMessage(session);
+      onJobDone(session);
       return 0;
     case WM_TRAY_NOTIFY:
       onTrayNotify(session, lParam);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "app/control_ids.h"
@@ -130,9 +131,30 @@ void startImageLoad(Session& session, const std::u16string& path) {
   }
 }
 
-void onJobDone(Session& session) {
-  std::unique_ptr<WorkerResult> result = takeJobResult(session);
-  session.jobRunning = false;
+namespace {
+
+// Starts decoding the image that hiding released (the path stays; empty means the
+// plate). With `keepOutcome` the return follows a job whose outcome the user has
+// yet to see: the status line and the path box as that job left them are kept to
+// be shown again once the return has succeeded.
+void startReturn(Session& session, bool keepOutcome) {
+  ImageReturn started;
+  if (keepOutcome) {
+    started.keepOutcome = true;
+    started.statusText = session.statusText;
+    started.statusIsError = session.statusIsError;
+    if (session.view != nullptr) started.pathText = session.view->controlText(ID_PATH_EDIT);
+  }
+  startImageLoad(session, std::u16string(session.currentPath));
+  // A load that could not start (the sheet could not be saved first) is no return.
+  started.running = session.jobRunning;
+  session.imageReturn = started.running ? std::move(started) : ImageReturn{};
+}
+
+// Applies a finished job's result: a crop export's outcome, or a load's new image
+// with its title, status, sheet, view and path box. A failed load leaves the
+// previous image, its sheet, markers, crop and view as they were.
+void applyJobResult(Session& session, std::unique_ptr<WorkerResult> result) {
   if (!result) {
     showStatus(session, 26, true);
     updateControlStates(session);
@@ -141,14 +163,9 @@ void onJobDone(Session& session) {
   if (result->isExport) {
     showStatus(session, result->ok ? 32 : 33, !result->ok);
     updateControlStates(session);
-    if (windowVisible(session) && !session.currentImage) {
-      // The window was shown again while the export ran: bring the image back.
-      startImageLoad(session, session.currentPath);
-    }
     return;
   }
   if (!result->ok || !result->image) {
-    // The previous image, its sheet, markers, crop and view stay as they were.
     showStatus(session, 26, true);
     updateControlStates(session);
     return;
@@ -167,6 +184,45 @@ void onJobDone(Session& session) {
     session.currentImage.reset();
   }
   updateControlStates(session);
+}
+
+}  // namespace
+
+void returnReleasedImage(Session& session) {
+  if (session.currentImage) return;
+  if (!session.jobRunning) {
+    startReturn(session, false);
+  } else if (!session.imageReturn.running) {
+    // The job's end brings the image back. While the running job is the return
+    // itself (a double click on the icon restores twice) nothing more is armed.
+    session.imageReturn.afterJob = true;
+  }
+}
+
+void onJobDone(Session& session) {
+  std::unique_ptr<WorkerResult> result = takeJobResult(session);
+  session.jobRunning = false;
+  const ImageReturn ended = std::exchange(session.imageReturn, ImageReturn{});
+  const bool wasExport = result && result->isExport;
+  applyJobResult(session, std::move(result));
+  if (ended.running) {
+    // The return itself ended. Once it has succeeded (25, the path of the image it
+    // brought back), the outcome of the job before it is shown again: a refused
+    // file stays reported and the typed path stays typed. A return that failed
+    // shows its own failure.
+    if (ended.keepOutcome && !session.statusIsError) {
+      session.statusText = ended.statusText;
+      session.statusIsError = ended.statusIsError;
+      if (session.view != nullptr) session.view->invalidate();
+      setControlTextQuietly(session, ID_PATH_EDIT, ended.pathText);
+    }
+    return;
+  }
+  // The window was shown again while the job (a load or a crop export) ran: the
+  // released image comes back once, whatever the job's outcome.
+  if ((ended.afterJob || wasExport) && windowVisible(session) && !session.currentImage) {
+    startReturn(session, true);
+  }
 }
 
 }  // namespace tessary

@@ -23,9 +23,18 @@ void loadWorker(const std::u16string& path, WorkerResult& result);
 // when next touched. Best effort: nothing is reported.
 void releaseFileBackedPages(const void* data, std::size_t size);
 
+// Brings back the image that hiding to the notification area released, when the
+// desk is shown again (the icon, its menu's Open, a second start): at once when no
+// job runs, otherwise when the running job ends (unless that job is this return
+// itself: a double click on the icon restores twice).
+void returnReleasedImage(Session& session);
+
 // The window thread's handler of WM_JOB_DONE: joins the job, takes its result and
 // applies it (new image, title, status, sheet, view and path box; or the outcome
-// of a crop export).
+// of a crop export). When the desk was shown again while the job ran, it then
+// brings back the released image once; that return keeps what the job left to
+// see (its outcome on the status line, the typed path in the path box) unless the
+// return fails itself.
 void onJobDone(Session& session);
 
 // The title shown for an image: the plate's title for an empty path, otherwise the

@@ -1,6 +1,7 @@
 // The return of the image released by hiding the desk, on a real message-only
-// window whose procedure hands WM_JOB_DONE to the desk's own handler: real files,
-// real decoding on the job thread, hiding and showing through the tray functions.
+// window whose procedure hands WM_JOB_DONE to the job-completion handler: real
+// files, real decoding on the job thread, hiding and showing through the tray
+// functions.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,8 +10,8 @@
 #include <string>
 
 #include "app/control_ids.h"
-#include "app/image_return_win.h"
 #include "app/tray_and_edit_win.h"
+#include "exports/crop_export_win.h"
 #include "imaging/image_loading_win.h"
 #include "support/job_window_win.h"
 #include "text/ui_strings.h"
@@ -27,20 +28,8 @@ std::u16string u16(const std::filesystem::path& path) {
   return std::u16string(w.begin(), w.end());
 }
 
-// The desk's handling of the job's message, as its window procedure does it.
-LRESULT CALLBACK deskJobProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_JOB_DONE) {
-    auto* session = reinterpret_cast<Session*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    ++*reinterpret_cast<int*>(GetPropW(window, L"TessaryJobDoneCount"));
-    onJobMessage(*session);
-    return 0;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
 struct ReturnFixture : JobWindowSession {
   ReturnFixture() {
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(deskJobProc));
     session.trayIconAdded = true;
     image = folder.path() / "moon.bmp";
     writeBytes(image, bmpBytes(40, 30, 170));
@@ -124,6 +113,24 @@ TEST(ImageReturn, ADoubleClickOnTheIconStartsOneReturnEvenWhenItFails) {
   EXPECT_EQ(f.session.currentImage, nullptr);
   EXPECT_EQ(f.session.statusText, uiText(Language::English, 26));
   EXPECT_TRUE(f.session.statusIsError);
+}
+
+TEST(ImageReturn, ShownAgainDuringACropExportTheImageComesBackAndTheExportStaysReported) {
+  ReturnFixture f;
+  f.load(f.image);
+  f.view.texts[ID_PATH_EDIT] = u"typed during the export";
+  f.session.cropRect = CropRect{0, 0, 8, 8};
+  startCropExport(f.session);
+  ASSERT_TRUE(f.session.jobRunning);
+  f.hide();
+  f.restore();
+  ASSERT_TRUE(f.pumpUntilIdle());
+  f.pumpFor(std::chrono::milliseconds(200));
+  ASSERT_NE(f.session.currentImage, nullptr) << "the released image did not come back";
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 32));
+  EXPECT_FALSE(f.session.statusIsError);
+  EXPECT_EQ(f.pathBox(), u"typed during the export");
+  EXPECT_EQ(f.jobDoneMessages, 3) << "the load, the export and one return";
 }
 
 TEST(ImageReturn, AShowWithoutAJobReturnsTheImageAsALoadDoes) {

@@ -364,10 +364,11 @@ TEST(CropExport, ImageReleasedDuringTheExportIsReloadedWhenTheWindowIsShown) {
   // Hidden to the tray and shown again while the export runs: the image is gone.
   f.session.currentImage.reset();
   ASSERT_TRUE(f.pumpUntilIdle());
-  // The export finished and a reload of the same file started and finished.
+  // The export finished and a reload of the same file started and finished; the
+  // export's outcome is what the status line keeps.
   ASSERT_NE(f.session.currentImage, nullptr);
   EXPECT_EQ(f.session.currentImage->width, 10u);
-  EXPECT_EQ(f.session.statusText, uiText(Language::English, 25));
+  EXPECT_EQ(f.session.statusText, uiText(Language::English, 32));
   EXPECT_EQ(filesIn(f.folder.path() / "exports").size(), 2u);
 }
 
