@@ -351,7 +351,7 @@ TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
 const std::string kMain = kHash + ".json";
 const std::string kRecovery = kMain + ".recovery.json";
 const std::string kStamp = ".damaged-" + std::to_string(kNow);
-const std::string kStampNext = ".damaged-" + std::to_string(kNow + 1);
+const std::string kStampNext = ".damaged-" + std::to_string(kNow) + "-1";
 const std::string kGarbage = "{\"format\": \"Tessary\", \"version\": 1, \"imageSHA2";
 const std::string kGarbage2 = "not a sheet at all";
 const std::string kGarbage3 = "[\"third damaged file\"]";
@@ -400,8 +400,9 @@ std::vector<LoadCase> loadCases() {
        makeSheet(1), 40, {{kMain + kStamp, otherWidth}, {kRecovery, b}}, {}},
       {"main sheet of another height, backup of another hash", {{kMain, otherHeight}, {kMain + ".bak", otherHash}},
        true, kRecovery, emptySheet(), 41, {{kMain + kStamp, otherHeight}}, {}},
+      // A taken name gets a counter after the time.
       {"damaged copy's name already taken", {{kMain, kGarbage}, {kMain + kStamp, "an earlier copy"}}, true,
-       kRecovery, emptySheet(), 41, {}, {}},
+       kRecovery, emptySheet(), 41, {{kMain + kStampNext, kGarbage}}, {}},
       {"existing recovery sheet", {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery, c}}, true, kRecovery,
        makeSheet(3), std::nullopt, {}, {}},
       {"existing recovery sheet beside a good main sheet", {{kMain, a}, {kRecovery, c}}, true, kRecovery,
@@ -418,9 +419,10 @@ std::vector<LoadCase> loadCases() {
        kRecovery, emptySheet(), 41, {{kRecovery + kStamp, kGarbage2}}, {}},
       {"interrupted replacement of the main sheet", {{kMain + ".bak", a}}, true, kMain, makeSheet(2), std::nullopt,
        {{kMain, a}}, {}},
+      // The temporary file the next save replaces is no sheet: it is kept aside first.
       {"interrupted replacement of the recovery sheet",
        {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery + ".bak", c}, {kRecovery + ".tmp", kGarbage3}}, true,
-       kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}}, {}},
+       kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}, {kRecovery + ".tmp" + kStamp, kGarbage3}}, {}},
       {"storage unavailable", {{kMain, a}}, false, "", emptySheet(), 27, {}, {}},
       // The reader would keep the last of two equal member names; such a sheet is
       // damaged like any other.
@@ -434,7 +436,7 @@ std::vector<LoadCase> loadCases() {
        {{kMain, kGarbage}, {kMain + ".damaged-1600000000", kGarbage2}}, true, kRecovery, emptySheet(), 41,
        {{kMain + kStamp, kGarbage}}, {}},
       // The recovery sheet is in the way of the next saves: with its copy's name
-      // taken it is kept under the next second's name.
+      // taken it is kept under that name with a counter.
       {"damaged recovery sheet, damaged copy's name taken", {{kMain, kGarbage}, {kRecovery, kGarbage2},
        {kRecovery + kStamp, "an earlier copy"}}, true, kRecovery, emptySheet(), 41,
        {{kRecovery + kStampNext, kGarbage2}}, {}},
@@ -448,9 +450,9 @@ std::vector<LoadCase> loadCases() {
        {{kMain, kGarbage}, {kRecovery + ".bak", b}, {kRecovery + ".tmp", c}}, true, kRecovery, makeSheet(3),
        std::nullopt, {{kRecovery, c}}, {}, {kRecovery + ".tmp"}},
       {"interrupted replacement, temporary file cut short", {{kMain + ".bak", a}, {kMain + ".tmp", c.substr(0, 40)}},
-       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}, {kMain + ".tmp" + kStamp, c.substr(0, 40)}}, {}},
       {"interrupted replacement, temporary file of another image", {{kMain + ".bak", a}, {kMain + ".tmp", otherHash}},
-       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}, {kMain + ".tmp" + kStamp, otherHash}}, {}},
   };
 }
 
