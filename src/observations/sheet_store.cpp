@@ -133,14 +133,21 @@ bool identicalCopyExists(const std::filesystem::path& file, const std::set<std::
                      [&](const std::u8string& name) { return sameBytes(file, file.parent_path() / name); });
 }
 
-// The first free name for a kept copy made now: the time alone, then with a counter.
+// Any entry at the path, a dangling link included.
+bool entryAt(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// The first free name for a kept copy made now, at or after `counter`: the time
+// alone, then with a counter after it.
 std::filesystem::path freeDamagedName(const std::filesystem::path& file, std::int64_t now,
-                                      const std::set<std::u8string>& copies) {
+                                      const std::set<std::u8string>& copies, std::size_t& counter) {
   const std::string stamp = ".damaged-" + std::to_string(now);
-  for (std::size_t counter = 0;; ++counter) {
+  for (;; ++counter) {
     const std::filesystem::path name =
         withSuffix(file, counter == 0 ? stamp : stamp + "-" + std::to_string(counter));
-    if (copies.count(name.filename().u8string()) == 0 && !somethingAt(name)) return name;
+    if (copies.count(name.filename().u8string()) == 0 && !entryAt(name)) return name;
   }
 }
 
@@ -160,17 +167,21 @@ bool preserveDamaged(Session& session, const std::filesystem::path& file, bool i
   if (identicalCopyExists(file, copies)) return true;
   const std::int64_t now = session.unixNow();
   const FileOutcome kept = retryWhileHeld([&] {
-    for (;;) {
-      const std::filesystem::path aside = freeDamagedName(file, now, copies);
+    // A name taken since it was chosen (another program at work in the folder)
+    // moves on to the next counter, a few times at most.
+    std::size_t counter = 0;
+    for (int attempt = 0; attempt < 10; ++attempt, ++counter) {
+      const std::filesystem::path aside = freeDamagedName(file, now, copies, counter);
       const CopyOutcome copied = copyAside(file, aside);
       if (copied == CopyOutcome::Copied) return FileOutcome::Done;
-      if (copied == CopyOutcome::NameTaken) continue;  // taken since the name was chosen
+      if (copied == CopyOutcome::NameTaken) continue;
       if (!inTheWay) return copied == CopyOutcome::Held ? FileOutcome::Held : FileOutcome::Failed;
       const FileOutcome moved = moveWithoutReplacing(file, aside);
+      if (moved == FileOutcome::Failed && entryAt(aside)) continue;
       if (moved == FileOutcome::Failed && copied == CopyOutcome::Held) return FileOutcome::Held;
-      if (moved == FileOutcome::Failed && somethingAt(aside)) continue;  // taken since the name was chosen
       return moved;
     }
+    return FileOutcome::Failed;
   });
   return kept == FileOutcome::Done;
 }
