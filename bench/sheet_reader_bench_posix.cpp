@@ -4,7 +4,7 @@
 // the largest sheet the writer makes. For each: its size, what the reader answered,
 // the time of readSheetFile (median of the runs), the peak of the memory it
 // allocated, and the peak private memory (RssAnon high-water mark) of a process that
-// reads it once. The reference is the JSON library's syntax check alone
+// reads it once (file-backed pages excluded). The reference is the JSON library's syntax check alone
 // (nlohmann::json::accept on the same bytes, read from the same file), timed
 // alternately with the reader; the ratio is the median of the per-run ratios.
 //   sheet_reader_bench [runs per input, default 7]
@@ -184,35 +184,40 @@ long statusKilobytes(const char* field) {
   return -1;
 }
 
-// Peak private memory of a fresh process reading the file once: RssAnon before, and
-// the high-water mark of the resident set (reset just before the read) minus the
-// file-backed part, which the read does not change.
-long privatePeakKilobytes(const std::filesystem::path& path) {
+// Peak private memory of a fresh process (this program started again with "--once")
+// reading the file once: the high-water mark of its resident set less the
+// file-backed part, less the private memory it held before the read.
+long privatePeakKilobytes(const char* self, const std::filesystem::path& path) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) return -1;
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(pipeEnds[0]);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = statusKilobytes("RssAnon");
-    answerOf(path);
-    const long peak = statusKilobytes("VmHWM") - statusKilobytes("RssFile") - statusKilobytes("RssShmem");
-    const long grown = peak - before;
-    [[maybe_unused]] const ssize_t sent = ::write(pipeEnds[1], &grown, sizeof grown);
-    ::_exit(0);
+    ::dup2(pipeEnds[1], STDOUT_FILENO);
+    ::execl(self, self, "--once", path.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
   }
   ::close(pipeEnds[1]);
-  long grown = -1;
-  if (::read(pipeEnds[0], &grown, sizeof grown) != sizeof grown) grown = -1;
+  char text[64] = {};
+  const ssize_t got = ::read(pipeEnds[0], text, sizeof text - 1);
   ::close(pipeEnds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
-  return grown;
+  return got > 0 ? std::atol(text) : -1;
+}
+
+int readOnce(const char* path) {
+  const long before = statusKilobytes("RssAnon");
+  answerOf(path);
+  const long peak = statusKilobytes("VmHWM") - statusKilobytes("RssFile") - statusKilobytes("RssShmem");
+  std::printf("%ld\n", peak - before);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--once") return readOnce(argv[2]);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / ("sheet-reader-bench-" + std::to_string(::getpid()) + ".json");
@@ -245,7 +250,7 @@ int main(int argc, char** argv) {
       referenceMs.push_back(reference);
       ratios.push_back(reader / reference);
     }
-    const long privateKb = privatePeakKilobytes(path);
+    const long privateKb = privatePeakKilobytes("/proc/self/exe", path);
     std::printf("%-48s %10zu  %-36s %9.1f %9.1f %7.2f %8.1f MB %10.1f MB\n", input.name, input.bytes.size(),
                 answer.c_str(), median(readMs), median(referenceMs), median(ratios), heapPeak / 1e6,
                 privateKb / 1e3);

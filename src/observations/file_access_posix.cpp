@@ -73,7 +73,10 @@ FileOutcome readFileUpTo(const std::filesystem::path& path, std::size_t limit, s
   constexpr std::size_t kChunk = 1 << 20;
   while (bytes.size() < limit) {
     const std::size_t offset = bytes.size();
-    const std::size_t wanted = std::min(kChunk, limit - offset);
+    // Within the room reserved, as long as there is any: the last read, which finds
+    // the end, then needs no larger buffer.
+    const std::size_t room = bytes.capacity() > offset ? bytes.capacity() - offset : kChunk;
+    const std::size_t wanted = std::min({kChunk, limit - offset, room});
     bytes.resize(offset + wanted);
     const ssize_t got = readSome(file.get(), bytes.data() + offset, wanted);
     if (got < 0) {

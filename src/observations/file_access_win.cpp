@@ -36,7 +36,10 @@ FileOutcome readFileUpTo(const std::filesystem::path& path, std::size_t limit, s
   constexpr DWORD kChunk = 1 << 20;
   while (bytes.size() < limit) {
     const std::size_t offset = bytes.size();
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(kChunk, limit - offset));
+    // Within the room reserved, as long as there is any: the last read, which finds
+    // the end, then needs no larger buffer.
+    const std::size_t room = bytes.capacity() > offset ? bytes.capacity() - offset : kChunk;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>({kChunk, limit - offset, room}));
     bytes.resize(offset + wanted);
     DWORD got = 0;
     if (!ReadFile(file.get(), bytes.data() + offset, wanted, &got, nullptr)) {

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -108,6 +109,20 @@ std::string expanded(std::string bytes) {
 }
 
 }  // namespace
+
+// Inputs may be as long as the read limit: "-max_len" is set to it unless the
+// command line sets it (a later flag wins).
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char*> arguments;
+  texts.push_back("-max_len=" + std::to_string(tessary::kSheetFileLimit));
+  arguments.assign(*argv, *argv + *argc);
+  arguments.insert(arguments.begin() + (*argc > 0 ? 1 : 0), texts.back().data());
+  arguments.push_back(nullptr);
+  *argc += 1;
+  *argv = arguments.data();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes = expanded(std::string(reinterpret_cast<const char*>(data), size));
