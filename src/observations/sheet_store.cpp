@@ -86,7 +86,8 @@ std::optional<ObservationSheet> sheetOfImageAt(const std::filesystem::path& path
 // version is put back, as a copy that never overwrites (or, where no complete copy
 // can be made, by moving the backup itself into place). The load below then reads
 // it (or, if it is damaged, preserves it) instead of starting an empty sheet whose
-// saves would later replace the backup and the temporary file.
+// saves would later replace the backup and the temporary file. Raises SheetHeld
+// when another program holds a file it needs.
 void restoreInterruptedReplacement(const std::filesystem::path& sheet, const Pixels& image, Patience patience) {
   if (somethingAt(sheet)) return;
   const std::filesystem::path temporary = withSuffix(sheet, ".tmp");
@@ -96,8 +97,12 @@ void restoreInterruptedReplacement(const std::filesystem::path& sheet, const Pix
   }
   const std::filesystem::path backup = withSuffix(sheet, ".bak");
   if (!somethingAt(backup)) return;
-  if (copyAside(backup, sheet) == CopyOutcome::Copied) return;
-  retryWhileHeld([&] { return moveWithoutReplacing(backup, sheet); });
+  const CopyOutcome copied = copyAside(backup, sheet);
+  if (copied == CopyOutcome::Copied) return;
+  const FileOutcome moved = retryWhileHeld([&] { return moveWithoutReplacing(backup, sheet); });
+  // A backup another program holds can be neither put back nor left behind: the
+  // next saves would replace it.
+  if (moved != FileOutcome::Done && (copied == CopyOutcome::Held || moved == FileOutcome::Held)) throw SheetHeld();
 }
 
 // The names of the kept copies of `file`: its name, ".damaged-", the Unix time, and,

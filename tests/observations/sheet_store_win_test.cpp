@@ -85,7 +85,7 @@ struct DamagedRecoverySheet {
 // ------------------------------------------------ a sheet held at the load
 
 // What a held sheet must leave: the image as if storage were unavailable, nothing
-// written, and string 27 on the status line.
+// written, and the could-not-save message on the status line.
 void expectHeldState(RulesSession& rules) {
   Session& session = rules.session;
   EXPECT_TRUE(session.sheetHeld);
@@ -141,6 +141,8 @@ TEST(SheetStoreWindows, SheetHeldByAnotherProgramIsNotDamagedAndIsReadOnceReleas
        2, 40, {main + stamp}},
       {"temporary file beside the main sheet", {{main, three}, {main + ".tmp", "cut sh"}}, main + ".tmp", 0, main, 3,
        std::nullopt, {}},
+      // Killed between the renames: no main sheet, and the backup to put back is held.
+      {"backup of an interrupted replacement", {{main + ".bak", three}}, main + ".bak", 0, main, 3, std::nullopt, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
