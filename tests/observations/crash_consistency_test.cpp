@@ -89,7 +89,11 @@ void prepareSession(Session& session, const std::filesystem::path& dataFolder) {
 // Its progress goes to `log` line by line, so that whatever stops it can be placed.
 template <typename Ready>
 void runWriter(const std::filesystem::path& dataFolder, Ready ready, std::FILE* log) {
-  std::fprintf(log, "writer: started\n");
+  const auto note = [log](const std::string& line) {
+    std::fprintf(log, "writer: %s\n", line.c_str());
+    std::fflush(log);
+  };
+  note("started");
   Session session;
   prepareSession(session, dataFolder);
   loadSheetForImage(session);
@@ -97,7 +101,7 @@ void runWriter(const std::filesystem::path& dataFolder, Ready ready, std::FILE* 
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     retryHeldSheet(session);
   }
-  std::fprintf(log, "writer: loaded version %d\n", session.sheet.nextId - 2);
+  note("loaded version " + std::to_string(session.sheet.nextId - 2));
   int v = session.sheet.nextId - 2;
   bool signalled = false;
   const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -106,12 +110,12 @@ void runWriter(const std::filesystem::path& dataFolder, Ready ready, std::FILE* 
     session.dirty = true;
     if (!saveSheet(session)) continue;
     if (!signalled) {
-      std::fprintf(log, "writer: saved version %d\n", v);
+      note("saved version " + std::to_string(v));
       ready();
       signalled = true;
     }
   }
-  std::fprintf(log, "writer: %s after 30 s\n", signalled ? "still saving" : "no save succeeded");
+  note(signalled ? "still saving after 30 s" : "no save succeeded in 30 s");
 }
 
 #ifdef _WIN32
@@ -144,9 +148,8 @@ TEST(CrashConsistency, DISABLED_WriterChild) {
   const std::wstring folder = environmentValue(kFolderVariable);
   const std::wstring readyName = environmentValue(kReadyVariable);
   if (folder.empty() || readyName.empty()) GTEST_SKIP() << "runs only as the writer child";
-  // Every line reaches the output file at once, so that a writer that stops before
+  // The writer's lines are flushed one by one, so that a writer that stops before
   // its first save leaves the lines it wrote.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const Handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName.c_str()));
   ASSERT_NE(ready.get(), nullptr);
   runWriter(std::filesystem::path(folder), [&] { SetEvent(ready.get()); }, stdout);
@@ -230,7 +233,6 @@ std::string runAndKillWriter(const std::filesystem::path& dataFolder, std::chron
     // when the child stops before it is ready (as in the Windows build).
     std::FILE* log = std::fopen((dataFolder / "writer-output.txt").c_str(), "w");
     if (log == nullptr) ::_exit(3);
-    std::setvbuf(log, nullptr, _IONBF, 0);
     runWriter(dataFolder, [&] {
       const char byte = 1;
       [[maybe_unused]] const ssize_t sent = ::write(pipeEnds[1], &byte, 1);
