@@ -2,6 +2,7 @@
 
 #include "app/session_state.h"
 #include "observations/marker_editing.h"
+#include "observations/sheet_store.h"
 #include "viewer/view_transform.h"
 
 namespace tessary {
@@ -36,7 +37,7 @@ PressDecision decidePress(const Session& session, int x, int y) {
     case InteractionMode::Mark:
       // Only a point on the image adds a marker, and only with somewhere to save it.
       if (image.x >= 0 && image.y >= 0 && image.x < pixels.width && image.y < pixels.height &&
-          session.storageAvailable && !session.jobRunning) {
+          sheetStorable(session) && !session.jobRunning) {
         decision.action = PressAction::AddMarker;
       }
       return decision;

@@ -126,6 +126,9 @@ struct Session {
   // Damaged sheet files that could be neither copied nor moved aside: no save may
   // write over them until they are preserved.
   std::vector<std::filesystem::path> unpreservedSheets;
+  // Another program held the image's sheet open when it was loaded: its notes are
+  // not known yet, so nothing is saved and no marker is added until a read succeeds.
+  bool sheetHeld = false;
 
   // crop
   CropRect cropRect;

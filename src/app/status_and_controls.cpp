@@ -4,6 +4,7 @@
 
 #include "app/control_ids.h"
 #include "app/session_state.h"
+#include "observations/sheet_store.h"
 
 namespace tessary {
 
@@ -41,7 +42,7 @@ bool controlEnabled(const Session& session, int controlId) {
     case ID_PATH_EDIT:
       return !session.jobRunning;
     case ID_NOTE_EDIT:
-      return ready && markerSelected(session) && session.storageAvailable;
+      return ready && markerSelected(session) && sheetStorable(session);
     case ID_SAVE_NOTE:
     case ID_REMOVE_MARKER:
       return ready && markerSelected(session);

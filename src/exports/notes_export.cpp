@@ -31,6 +31,9 @@ void exportNotes(Session& session) {
   if (!session.currentImage || session.jobRunning) return;
   if (!saveSheet(session)) return;  // the save shows its own message
   try {
+    // While another program holds the sheet its notes are not known: an export now
+    // would write an empty sheet in their place.
+    if (session.sheetHeld) throw std::runtime_error("Storage unavailable");
     const std::filesystem::path base = exportBasePath(session);
     // The JSON first; the CSV only once the JSON is in place.
     const std::string json = printSheet(session.sheet);

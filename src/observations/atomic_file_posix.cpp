@@ -62,12 +62,12 @@ void syncFolder(const std::filesystem::path& target) {
 }
 
 // Leaves the target's current content under the backup name: a second link to the
-// same file, or a copy where links are not supported.
+// same file, or, where links are not supported, a copy that is kept only when it
+// holds every byte.
 bool makeBackup(const std::string& target, const std::string& backup) {
   if (::unlink(backup.c_str()) != 0 && errno != ENOENT) return false;
   if (::link(target.c_str(), backup.c_str()) == 0) return true;
-  std::error_code ec;
-  return std::filesystem::copy_file(target, backup, std::filesystem::copy_options::overwrite_existing, ec) && !ec;
+  return copyAside(target, backup) == CopyOutcome::Copied;
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
   bool moved = false;
   if (::stat(targetName.c_str(), &existing) != 0) {
     // Never replaces a file that appeared meanwhile.
-    moved = moveWithoutReplacing(temporary, target);
+    moved = moveWithoutReplacing(temporary, target) == FileOutcome::Done;
   } else if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) != 0) {
     // A target without any write permission counts as read-only, as the read-only
     // attribute does on Windows: it is never replaced.

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "observations/atomic_file_win.h"
+#include "observations/file_access.h"
 #include "observations/sharing_retry_win.h"
 #include "imaging/scoped_handle_win.h"
 
@@ -38,7 +39,8 @@ void settleFailedReplacement(const std::wstring& target, const std::wstring& tem
     // without one it is gone (ERROR_UNABLE_TO_MOVE_REPLACEMENT).
     bool restored = false;
     if (!backup.empty() && !pathMissing(backup)) {
-      restored = moveWriteThrough(backup, target) || CopyFileW(backup.c_str(), target.c_str(), TRUE) != 0;
+      // A copy counts only when every byte of it is on disk.
+      restored = moveWriteThrough(backup, target) || copyAside(backup, target) == CopyOutcome::Copied;
     }
     // Where the previous content did not survive, the new content is better than no
     // file at all.

@@ -97,6 +97,12 @@ void onNoteEdited(Session& session, const std::u16string& boxText) {
 }
 
 void autosaveTick(Session& session) {
+  // A sheet another program held at the load is read again first; until then there
+  // is nothing to save.
+  if (session.sheetHeld) {
+    retryHeldSheet(session);
+    return;
+  }
   if (!session.dirty || session.autosaveAttempts >= 1) return;
   const std::uint64_t now = session.tickNow();
   if (now - session.lastEditTick <= kQuietMilliseconds) return;

@@ -15,6 +15,8 @@ void addMarkerAt(Session& session, double imageX, double imageY);
 void selectMarker(Session& session, std::int32_t id, bool recentre);
 // The note box changed; `boxText` is its whole text.
 void onNoteEdited(Session& session, const std::u16string& boxText);
+// The window timer's sheet work: a sheet held by another program at the load is
+// read again; otherwise the autosave after a run of note edits.
 void autosaveTick(Session& session);
 void removeSelectedMarker(Session& session);
 void undoRemoval(Session& session);

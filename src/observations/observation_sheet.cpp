@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "text/text_rules.h"
@@ -31,32 +32,104 @@ double readNumber(const nlohmann::json& object, const char* key) {
   return object.at(key).get<double>();
 }
 
-// Parser callback that refuses a member name repeated within one object, at any depth.
-class DuplicateMemberGuard {
+// Builds the document from the parser's events, in time linear in the input: each
+// member name is looked up once in the object being filled, which refuses a name
+// repeated within one object at any depth (the library's own reader would keep only
+// the last of them). Nesting and the number of values are bounded before anything
+// is built, so a crafted file is refused early instead of filling memory.
+class BoundedSheetBuilder {
  public:
-  bool operator()(int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
-    using Event = nlohmann::json::parse_event_t;
-    switch (event) {
-      case Event::object_start:
-        open_.emplace_back();
-        break;
-      case Event::object_end:
-        if (!open_.empty()) open_.pop_back();
-        break;
-      case Event::key:
-        if (!open_.empty() && !open_.back().insert(parsed.get_ref<const std::string&>()).second) {
-          throw SheetError("Invalid sheet");
-        }
-        break;
-      default:
-        break;
-    }
+  explicit BoundedSheetBuilder(nlohmann::json& root) : root_(root) {}
+
+  bool null() { return place(nullptr) != nullptr; }
+  bool boolean(bool value) { return place(value) != nullptr; }
+  bool number_integer(nlohmann::json::number_integer_t value) { return place(value) != nullptr; }
+  bool number_unsigned(nlohmann::json::number_unsigned_t value) { return place(value) != nullptr; }
+  bool number_float(nlohmann::json::number_float_t value, const std::string&) { return place(value) != nullptr; }
+  bool string(std::string& value) { return place(std::move(value)) != nullptr; }
+  // JSON text holds no binary values; the parser's interface asks for the handler.
+  bool binary(nlohmann::json::binary_t& value) { return place(nlohmann::json::binary(std::move(value))) != nullptr; }
+
+  bool start_object(std::size_t) { return open(nlohmann::json::value_t::object); }
+  bool start_array(std::size_t) { return open(nlohmann::json::value_t::array); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+
+  bool key(std::string& name) {
+    nlohmann::json& object = *open_.back();
+    auto& members = object.get_ref<nlohmann::json::object_t&>();
+    const auto [member, inserted] = members.emplace(std::move(name), nullptr);
+    if (!inserted) throw SheetError("Invalid sheet");
+    member_ = &member->second;
     return true;
   }
 
+  // The library's syntax errors are raised as they are.
+  template <typename Error>
+  bool parse_error(std::size_t, const std::string&, const Error& error) {
+    throw error;
+  }
+
  private:
-  std::vector<std::set<std::string>> open_;
+  nlohmann::json* place(nlohmann::json value) {
+    if (++values_ > kMaxSheetValues) throw SheetError("Invalid sheet");
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    nlohmann::json& parent = *open_.back();
+    if (parent.is_array()) {
+      auto& elements = parent.get_ref<nlohmann::json::array_t&>();
+      elements.push_back(std::move(value));
+      return &elements.back();
+    }
+    *member_ = std::move(value);
+    return member_;
+  }
+
+  bool open(nlohmann::json::value_t type) {
+    if (open_.size() >= kMaxSheetDepth) throw SheetError("Invalid sheet");
+    // The container's place in its parent stays put while it is open: nothing is
+    // added to the parent until it closes.
+    open_.push_back(place(nlohmann::json(type)));
+    return true;
+  }
+
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  nlohmann::json& root_;
+  std::vector<nlohmann::json*> open_;
+  nlohmann::json* member_ = nullptr;
+  std::size_t values_ = 0;
 };
+
+// The parser turns a number into a value only once its whole text is read, and a
+// long run of digits costs far more than its bytes there (the text is held twice,
+// quoted in full in an overflow error, and converted by a library routine that may
+// take time growing with the square of its length). Numbers are therefore refused
+// by their length first, in one pass that skips over strings.
+void refuseLongNumbers(std::string_view bytes) {
+  bool inString = false;
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;  // the escaped character cannot end the string
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    const bool numberCharacter = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    run = numberCharacter ? run + 1 : 0;
+    if (run > kMaxSheetNumberLength) throw SheetError("Invalid sheet");
+    if (c == '"') inString = true;
+  }
+}
 
 }  // namespace
 
@@ -117,7 +190,10 @@ ObservationSheet sheetFromText(std::string_view bytes) {
     throw nlohmann::json::parse_error::create(
         101, zero + 1, "syntax error while parsing value - unexpected zero byte; expected end of input", nullptr);
   }
-  const nlohmann::json document = nlohmann::json::parse(bytes, DuplicateMemberGuard(), true, false);
+  refuseLongNumbers(bytes);
+  nlohmann::json document;
+  BoundedSheetBuilder builder(document);
+  nlohmann::json::sax_parse(bytes, &builder, nlohmann::json::input_format_t::json, true, false);
   return sheetFromJson(document);
 }
 

@@ -35,6 +35,16 @@ struct ObservationSheet {
 };
 
 inline constexpr std::size_t kMaxMarkers = 200;
+// What a sheet file may hold before it is built: nesting depth (the writer's sheets
+// have three levels: the sheet, "marks", a marker) and the number of values of
+// every kind, containers included (the largest sheet the writer makes holds 1,208:
+// the sheet, its seven members, 200 markers of five members). Members the reader
+// ignores have room within both; anything beyond is refused as "Invalid sheet".
+inline constexpr std::size_t kMaxSheetDepth = 16;
+inline constexpr std::size_t kMaxSheetValues = 20000;
+// The longest number text a sheet may hold (the writer's longest is 23 bytes, as in
+// "-2.2250738585072014e-308").
+inline constexpr std::size_t kMaxSheetNumberLength = 64;
 inline constexpr std::int64_t kLatestCreatedUTC = 32503680000;  // 3000-01-01 00:00:00 UTC
 
 // A clock reading as a creation time the reader accepts: 0 to kLatestCreatedUTC.
@@ -53,8 +63,10 @@ std::int64_t readBoundedInteger(const nlohmann::json& value, const std::string& 
                                 std::int64_t minimum, std::int64_t maximum);
 // Parses the bytes of a sheet file as exactly one JSON document (comments refused,
 // only whitespace after it, a leading UTF-8 byte-order mark skipped) and converts it
-// with sheetFromJson. A document in which any object names a member twice is
-// refused with "Invalid sheet": the parser would keep only the last of them.
+// with sheetFromJson. A document in which any object names a member twice, that
+// nests deeper than kMaxSheetDepth, holds more than kMaxSheetValues values or a
+// number written with more than kMaxSheetNumberLength characters is refused with
+// "Invalid sheet". Time and memory grow linearly with the input.
 ObservationSheet sheetFromText(std::string_view bytes);
 // The printed form of a sheet: indent 2, keys sorted, raw UTF-8, no trailing newline.
 std::string printSheet(const ObservationSheet& sheet);

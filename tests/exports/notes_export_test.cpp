@@ -136,6 +136,18 @@ TEST_F(NotesExport, StorageUnavailable) {
   EXPECT_FALSE(std::filesystem::exists(exports()));
 }
 
+// While another program holds the image's sheet its notes are not known: an export
+// would write an empty sheet in their place.
+TEST_F(NotesExport, SheetHeldByAnotherProgram) {
+  session().dirty = false;
+  session().sheet.marks.clear();
+  session().sheetPath.clear();
+  session().sheetHeld = true;
+  exportNotes(session());
+  expectStatus(33, true);
+  EXPECT_FALSE(std::filesystem::exists(exports()));
+}
+
 TEST_F(NotesExport, ExportFolderRecreated) {
   exportNotes(session());
   std::filesystem::remove_all(exports());

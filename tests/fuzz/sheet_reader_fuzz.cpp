@@ -5,7 +5,16 @@
 //
 // The bytes go through sheetFromText, the parse that readSheetFile applies to the
 // file it has read (zero byte refused, one document without comments, no member
-// named twice), after the same file-size limit.
+// named twice, bounded nesting, values and number lengths), after the same
+// file-size limit.
+//
+// Inputs reach the read limit in two ways: as they are (run with -max_len at the
+// limit, as scripts/fuzz.sh does), and through a repetition that turns a small
+// input into a large one, so that the worst shapes (many empty objects, deep
+// nesting, many numbers) are tried at full size from small seeds. An input
+//   "repeat\n" prefix "\x1f" unit "\x1f" suffix
+// is read as the prefix, the unit repeated as often as fits, and the suffix, at most
+// the read limit in all. Every input is bounded in time by the run's -timeout.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +23,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -77,10 +87,45 @@ const std::filesystem::path& scratchFile() {
   return file.path;
 }
 
+// The repetition described above, or the bytes as they are.
+std::string expanded(std::string bytes) {
+  static const std::string kHeader = "repeat\n";
+  if (bytes.rfind(kHeader, 0) != 0) return bytes;
+  const std::size_t first = bytes.find('\x1f', kHeader.size());
+  const std::size_t second = first == std::string::npos ? first : bytes.find('\x1f', first + 1);
+  if (second == std::string::npos) return bytes;
+  const std::string prefix = bytes.substr(kHeader.size(), first - kHeader.size());
+  const std::string unit = bytes.substr(first + 1, second - first - 1);
+  const std::string suffix = bytes.substr(second + 1);
+  const std::size_t limit = static_cast<std::size_t>(tessary::kSheetFileLimit);
+  if (prefix.size() + suffix.size() > limit) return bytes;
+  const std::size_t count = unit.empty() ? 0 : (limit - prefix.size() - suffix.size()) / unit.size();
+  std::string text;
+  text.reserve(prefix.size() + count * unit.size() + suffix.size());
+  text += prefix;
+  for (std::size_t i = 0; i < count; ++i) text += unit;
+  text += suffix;
+  return text;
+}
+
 }  // namespace
 
+// Inputs may be as long as the read limit: "-max_len" is set to it unless the
+// command line sets it (a later flag wins).
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char*> arguments;
+  texts.push_back("-max_len=" + std::to_string(tessary::kSheetFileLimit));
+  arguments.assign(*argv, *argv + *argc);
+  arguments.insert(arguments.begin() + (*argc > 0 ? 1 : 0), texts.back().data());
+  arguments.push_back(nullptr);
+  *argc += 1;
+  *argv = arguments.data();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string bytes = expanded(std::string(reinterpret_cast<const char*>(data), size));
   const std::optional<ObservationSheet> sheet = readSheetText(bytes);
   if (!sheet) return 0;
 

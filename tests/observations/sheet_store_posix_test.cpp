@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/session_state.h"
+#include "observations/file_access.h"
 #include "observations/observation_sheet.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
@@ -247,6 +248,107 @@ TEST(SheetStorePosix, DamagedRecoverySheetThatCannotBeKeptAsideIsNeverWrittenOve
   EXPECT_EQ(readBytes(withSuffix(files.recovery, files.stamp)), files.damaged);
   EXPECT_EQ(readBytes(files.recovery), printSheet(session.sheet));
   EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
+}
+
+// A copy that guards user data counts only when all of it is on disk: cut short
+// by a full disk it is removed, never left looking like a kept copy.
+TEST(SheetStorePosix, CopyCutShortIsRemovedAndNeverCounts) {
+  RulesSession rules;
+  const auto folder = rules.folder.path() / "observations";
+  const auto source = folder / "damaged.json";
+  const std::string bytes(20000, 'd');
+  writeFile(source, bytes);
+  {
+    FileSizeLimit limit(8192);
+    ASSERT_TRUE(limit.applied());
+    EXPECT_EQ(copyToNewFile(source, folder / "first"), CopyOutcome::Failed);
+    EXPECT_EQ(copyAside(source, folder / "second"), CopyOutcome::Failed);
+  }
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{"damaged.json"}));
+
+  writeFile(folder / "taken", "an earlier copy");
+  EXPECT_EQ(copyAside(source, folder / "taken"), CopyOutcome::NameTaken);
+  EXPECT_EQ(readBytes(folder / "taken"), "an earlier copy");
+  EXPECT_EQ(copyAside(source, folder / "copy"), CopyOutcome::Copied);
+  EXPECT_EQ(readBytes(folder / "copy"), bytes);
+}
+
+// Killed between the two renames of a replacement, with the disk full: the previous
+// version cannot be copied back under the sheet's name, so the backup itself is
+// moved there (a rename needs no space). The image opens with its markers, and the
+// next saves replace nothing that holds them.
+TEST(SheetStorePosix, InterruptedReplacementOnAFullDiskPutsTheBackupBack) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto main = session.sheetPath;
+  const std::string previous = printSheet(sheetWithNotes(session, 30, 400));
+  ASSERT_GT(previous.size(), 8192u);
+  writeFile(withSuffix(main, ".bak"), previous);
+  {
+    FileSizeLimit limit(8192);
+    ASSERT_TRUE(limit.applied());
+    session.statusText = u"string 25";
+    loadSheetForImage(session);
+  }
+  EXPECT_EQ(session.statusText, u"string 25");
+  EXPECT_EQ(session.sheetPath, main);
+  EXPECT_EQ(printSheet(session.sheet), previous);
+  EXPECT_EQ(readBytes(main), previous);
+
+  session.sheet.marks.pop_back();
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(withSuffix(main, ".bak")), previous);
+}
+
+// A damaged recovery sheet that could not be copied was moved aside, and its backup
+// is damaged too: a new recovery sheet starts empty. Every later load of the image
+// stays with the recovery sheet; the main sheet's older backup is never taken up.
+TEST(SheetStorePosix, RecoverySheetMovedAsideStaysTheActiveSheet) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto folder = rules.folder.path() / "observations";
+  const auto main = session.sheetPath;
+  const auto recovery = withSuffix(main, ".recovery.json");
+  const std::string stamp = ".damaged-" + std::to_string(rules.seconds);
+  writeFile(main, "not a sheet");
+  const std::string olderBackup = printSheet(sheetWithNotes(session, 1, 10));
+  writeFile(withSuffix(main, ".bak"), olderBackup);
+  const std::string damaged = "{\"format\": \"Tessary\", " + std::string(20000, ' ') + "\"version\": 1";
+  writeFile(recovery, damaged);
+  writeFile(withSuffix(recovery, ".bak"), "[\"damaged too\"]");
+  {
+    FileSizeLimit limit(8192);
+    ASSERT_TRUE(limit.applied());
+    loadSheetForImage(session);
+  }
+  EXPECT_EQ(session.statusText, uiText(Language::English, 41));
+  EXPECT_EQ(readBytes(withSuffix(recovery, stamp)), damaged);
+  EXPECT_FALSE(std::filesystem::exists(recovery));
+
+  for (int load = 0; load < 2; ++load) {
+    SCOPED_TRACE(load);
+    rules.seconds += 60;
+    session.statusText.clear();
+    loadSheetForImage(session);
+    EXPECT_EQ(session.sheetPath, recovery);
+    EXPECT_EQ(session.sheet.marks.size(), 0u);
+    EXPECT_EQ(session.statusText, uiText(Language::English, 41));
+  }
+  EXPECT_EQ(readBytes(main), "not a sheet");
+  EXPECT_EQ(readBytes(withSuffix(main, ".bak")), olderBackup);
+  for (const std::string& name : namesIn(folder)) {
+    if (name == main.filename().string() + ".bak") continue;
+    EXPECT_NE(readBytes(folder / name), olderBackup) << name;
+  }
+
+  // The first change goes to the recovery sheet.
+  session.sheet.marks.push_back({1, 2.5, 3.5, "new", rules.seconds});
+  session.sheet.nextId = 2;
+  session.dirty = true;
+  ASSERT_TRUE(saveSheet(session));
+  EXPECT_EQ(readBytes(recovery), printSheet(session.sheet));
+  EXPECT_EQ(readBytes(withSuffix(recovery, stamp)), damaged);
 }
 
 }  // namespace

@@ -174,6 +174,94 @@ TEST(ReadSheetFile, RefusesAMemberNamedTwiceInAnyObject) {
   EXPECT_EQ(printSheet(sheetFromText(accepted)), text);
 }
 
+// The number of values (containers included) in a parsed document.
+std::size_t valueCount(const nlohmann::json& value) {
+  std::size_t count = 1;
+  if (value.is_structured()) {
+    for (const nlohmann::json& element : value) count += valueCount(element);
+  }
+  return count;
+}
+
+// A sheet's text with an ignored member "extra" holding `value` (JSON text).
+std::string withExtra(const std::string& text, const std::string& value) {
+  return "{\"extra\": " + value + "," + text.substr(1);
+}
+
+TEST(ReadSheetFile, RefusesSheetsBeyondTheBoundsBeforeBuildingThem) {
+  const std::string text = printSheet(makeSheet(2));
+  const ObservationSheet expected = makeSheet(2);
+  // Values besides those of "extra": the sheet's own and "extra"'s array.
+  const std::size_t own = valueCount(nlohmann::json::parse(text)) + 1;
+  const auto zeros = [](std::size_t count) {
+    std::string list = "[";
+    for (std::size_t i = 0; i < count; ++i) list += i == 0 ? "0" : ",0";
+    return list + "]";
+  };
+  // Nesting: the sheet itself is the first level, "extra"'s arrays the next ones.
+  const auto nested = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  const auto number = [](std::size_t length) { return "1" + std::string(length - 1, '0'); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {"values at the bound", withExtra(text, zeros(kMaxSheetValues - own)), true},
+      {"one value more", withExtra(text, zeros(kMaxSheetValues - own + 1)), false},
+      {"nesting at the bound", withExtra(text, nested(kMaxSheetDepth - 1)), true},
+      {"one level more", withExtra(text, nested(kMaxSheetDepth)), false},
+      {"one level more of objects", withExtra(text, std::string(kMaxSheetDepth - 1, '[') + "{}" +
+                                                        std::string(kMaxSheetDepth - 1, ']')), false},
+      {"number at the longest", withExtra(text, number(kMaxSheetNumberLength)), true},
+      {"number one character longer", withExtra(text, number(kMaxSheetNumberLength + 1)), false},
+      {"fraction one character longer", withExtra(text, "0." + std::string(kMaxSheetNumberLength - 1, '1')), false},
+      {"long digit run inside a string", withExtra(text, "\"" + std::string(100000, '7') + "\""), true},
+      {"quote escaped inside a string", withExtra(text, "\"\\\"" + number(kMaxSheetNumberLength) + "\""), true},
+  };
+  TempFolder folder;
+  const auto path = folder.path() / "sheet.json";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_THROW(nlohmann::json::parse(c.bytes)) << "the fixture is JSON the library reads";
+    writeFile(path, c.bytes);
+    if (c.accepted) {
+      EXPECT_EQ(printSheet(readSheetFile(path)), text);
+    } else {
+      EXPECT_EQ(errorOf([&] { readSheetFile(path); }), "Invalid sheet");
+    }
+  }
+}
+
+// Files as large as the read limit in the shapes that cost a reader most: each is
+// refused early as "Invalid sheet" (bench/sheet_reader_bench_posix.cpp measures the
+// time and memory of these and more).
+TEST(ReadSheetFile, RefusesTheWorstShapesAtTheReadLimit) {
+  const std::string text = printSheet(makeSheet(1));
+  const std::size_t room = kSheetFileLimit - text.size() - 16;
+  std::string objects = "[{}";
+  while (objects.size() + 4 < room) objects += ",{}";
+  objects += "]";
+  std::string numbers = "[0";
+  while (numbers.size() + 3 < room) numbers += ",0";
+  numbers += "]";
+  const std::string nesting = std::string(room / 2, '[') + std::string(room / 2, ']');
+  const std::string longNumber = "1" + std::string(room, '0');
+  TempFolder folder;
+  const auto path = folder.path() / "sheet.json";
+  for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"many empty objects", objects},
+                                    {"many numbers", numbers},
+                                    {"deep nesting", nesting},
+                                    {"one long number", longNumber}}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = withExtra(text, value);
+    ASSERT_LE(bytes.size(), kSheetFileLimit);
+    ASSERT_GT(bytes.size(), kSheetFileLimit - 32);
+    writeFile(path, bytes);
+    EXPECT_EQ(errorOf([&] { readSheetFile(path); }), "Invalid sheet");
+  }
+}
+
 // The largest sheet the writer can produce: every limit at its maximum, each note
 // 8000 bytes of a control character the file escapes as six bytes, every number
 // at its longest printed form.
@@ -351,7 +439,7 @@ TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
 const std::string kMain = kHash + ".json";
 const std::string kRecovery = kMain + ".recovery.json";
 const std::string kStamp = ".damaged-" + std::to_string(kNow);
-const std::string kStampNext = ".damaged-" + std::to_string(kNow + 1);
+const std::string kStampNext = ".damaged-" + std::to_string(kNow) + "-1";
 const std::string kGarbage = "{\"format\": \"Tessary\", \"version\": 1, \"imageSHA2";
 const std::string kGarbage2 = "not a sheet at all";
 const std::string kGarbage3 = "[\"third damaged file\"]";
@@ -381,6 +469,16 @@ std::vector<LoadCase> loadCases() {
   const std::string twoMarks = a.substr(0, a.size() - 1) + ",\n  \"marks\": []\n}";
   std::string twoNotes = c;
   twoNotes.replace(twoNotes.find("\"note\""), 6, "\"note\": \"first\", \"note\"");
+  // A sheet with an ignored member that holds more values than a sheet may.
+  std::string tooManyValues = "{\"extra\": [{}";
+  for (std::size_t i = 1; i < kMaxSheetValues; ++i) tooManyValues += ",{}";
+  tooManyValues += "]," + a.substr(1);
+  // Every name a kept copy made now could take with the time alone, and the next
+  // nine seconds, taken by other bytes.
+  std::map<std::string, std::string> takenNames = {{kMain, kGarbage}, {kRecovery, kGarbage2}};
+  for (int second = 0; second < 10; ++second) {
+    takenNames[kRecovery + ".damaged-" + std::to_string(kNow + second)] = "an earlier copy";
+  }
   return {
       {"no files", {}, true, kMain, emptySheet(), std::nullopt, {}, {}},
       {"good main sheet", {{kMain, a}}, true, kMain, makeSheet(2), std::nullopt, {}, {}},
@@ -400,8 +498,9 @@ std::vector<LoadCase> loadCases() {
        makeSheet(1), 40, {{kMain + kStamp, otherWidth}, {kRecovery, b}}, {}},
       {"main sheet of another height, backup of another hash", {{kMain, otherHeight}, {kMain + ".bak", otherHash}},
        true, kRecovery, emptySheet(), 41, {{kMain + kStamp, otherHeight}}, {}},
+      // A taken name gets a counter after the time.
       {"damaged copy's name already taken", {{kMain, kGarbage}, {kMain + kStamp, "an earlier copy"}}, true,
-       kRecovery, emptySheet(), 41, {}, {}},
+       kRecovery, emptySheet(), 41, {{kMain + kStampNext, kGarbage}}, {}},
       {"existing recovery sheet", {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery, c}}, true, kRecovery,
        makeSheet(3), std::nullopt, {}, {}},
       {"existing recovery sheet beside a good main sheet", {{kMain, a}, {kRecovery, c}}, true, kRecovery,
@@ -418,9 +517,10 @@ std::vector<LoadCase> loadCases() {
        kRecovery, emptySheet(), 41, {{kRecovery + kStamp, kGarbage2}}, {}},
       {"interrupted replacement of the main sheet", {{kMain + ".bak", a}}, true, kMain, makeSheet(2), std::nullopt,
        {{kMain, a}}, {}},
+      // The temporary file the next save replaces is no sheet: it is kept aside first.
       {"interrupted replacement of the recovery sheet",
        {{kMain, kGarbage}, {kMain + ".bak", b}, {kRecovery + ".bak", c}, {kRecovery + ".tmp", kGarbage3}}, true,
-       kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}}, {}},
+       kRecovery, makeSheet(3), std::nullopt, {{kRecovery, c}, {kRecovery + ".tmp" + kStamp, kGarbage3}}, {}},
       {"storage unavailable", {{kMain, a}}, false, "", emptySheet(), 27, {}, {}},
       // The reader would keep the last of two equal member names; such a sheet is
       // damaged like any other.
@@ -434,7 +534,7 @@ std::vector<LoadCase> loadCases() {
        {{kMain, kGarbage}, {kMain + ".damaged-1600000000", kGarbage2}}, true, kRecovery, emptySheet(), 41,
        {{kMain + kStamp, kGarbage}}, {}},
       // The recovery sheet is in the way of the next saves: with its copy's name
-      // taken it is kept under the next second's name.
+      // taken it is kept under that name with a counter.
       {"damaged recovery sheet, damaged copy's name taken", {{kMain, kGarbage}, {kRecovery, kGarbage2},
        {kRecovery + kStamp, "an earlier copy"}}, true, kRecovery, emptySheet(), 41,
        {{kRecovery + kStampNext, kGarbage2}}, {}},
@@ -448,9 +548,35 @@ std::vector<LoadCase> loadCases() {
        {{kMain, kGarbage}, {kRecovery + ".bak", b}, {kRecovery + ".tmp", c}}, true, kRecovery, makeSheet(3),
        std::nullopt, {{kRecovery, c}}, {}, {kRecovery + ".tmp"}},
       {"interrupted replacement, temporary file cut short", {{kMain + ".bak", a}, {kMain + ".tmp", c.substr(0, 40)}},
-       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}, {kMain + ".tmp" + kStamp, c.substr(0, 40)}}, {}},
       {"interrupted replacement, temporary file of another image", {{kMain + ".bak", a}, {kMain + ".tmp", otherHash}},
-       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}}, {}},
+       true, kMain, makeSheet(2), std::nullopt, {{kMain, a}, {kMain + ".tmp" + kStamp, otherHash}}, {}},
+      // A temporary file beside a good sheet is replaced by the next save: one that
+      // is no sheet of this image is kept aside first; a complete one is not.
+      {"good main sheet, temporary file cut short", {{kMain, a}, {kMain + ".tmp", c.substr(0, 40)}}, true, kMain,
+       makeSheet(2), std::nullopt, {{kMain + ".tmp" + kStamp, c.substr(0, 40)}}, {}},
+      {"good main sheet, temporary file of another image", {{kMain, a}, {kMain + ".tmp", otherHash}}, true, kMain,
+       makeSheet(2), std::nullopt, {{kMain + ".tmp" + kStamp, otherHash}}, {}},
+      {"good main sheet, complete temporary file", {{kMain, a}, {kMain + ".tmp", c}}, true, kMain, makeSheet(2),
+       std::nullopt, {}, {}},
+      {"good recovery sheet, damaged temporary file of it", {{kMain, kGarbage}, {kRecovery, c},
+       {kRecovery + ".tmp", kGarbage3}}, true, kRecovery, makeSheet(3), std::nullopt,
+       {{kRecovery + ".tmp" + kStamp, kGarbage3}}, {}},
+      // More values than a sheet may hold: damaged like any other.
+      {"main sheet with too many values", {{kMain, tooManyValues}, {kMain + ".bak", b}}, true, kRecovery,
+       makeSheet(1), 40, {{kMain + kStamp, tooManyValues}, {kRecovery, b}}, {}},
+      // Once a recovery sheet exists, every later load uses it: also when it was
+      // moved aside (it could not be copied) and nothing took its place yet. The main
+      // sheet's backup is not taken up again.
+      {"recovery sheet moved aside, nothing in its place", {{kMain, kGarbage}, {kMain + ".bak", b},
+       {kRecovery + ".damaged-1600000000", kGarbage2}}, true, kRecovery, emptySheet(), 41, {}, {}},
+      {"recovery sheet moved aside, its damaged backup kept", {{kMain, a}, {kMain + ".bak", b},
+       {kRecovery + ".damaged-1600000000-1", kGarbage2}, {kRecovery + ".bak.damaged-1600000000", kGarbage3}},
+       true, kRecovery, emptySheet(), 41, {}, {}},
+      // All ten names the kept copy once could take are taken: a counter after the
+      // time gives a free one, so saves are not blocked.
+      {"damaged recovery sheet, ten copy names taken", takenNames, true, kRecovery, emptySheet(), 41,
+       {{kRecovery + kStampNext, kGarbage2}}, {}},
   };
 }
 

@@ -4,15 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/control_ids.h"
+#include "app/mouse_rules.h"
 #include "app/session_state.h"
+#include "app/status_and_controls.h"
+#include "observations/marker_editing.h"
 #include "observations/observation_sheet.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
 #include "support/held_file_win.h"
+#include "text/child_process_win.h"
 #include "support/rules_session.h"
 #include "text/ui_strings.h"
 
@@ -74,49 +82,238 @@ struct DamagedRecoverySheet {
   std::string backup;
 };
 
-// Held with delete sharing only: the file cannot be read or copied, but it can be
-// renamed, so it is moved aside before the recovered backup is saved.
-TEST(SheetStoreWindows, DamagedRecoverySheetThatCannotBeCopiedIsMovedAside) {
-  RulesSession rules;
-  DamagedRecoverySheet files(rules);
-  Session& session = rules.session;
-  HeldFile held(files.recovery, FILE_SHARE_DELETE);
-  ASSERT_TRUE(held.held());
-  loadSheetForImage(session);
-  EXPECT_EQ(session.statusText, uiText(Language::English, 40));
-  EXPECT_FALSE(session.dirty);
-  held.release();
-  EXPECT_EQ(readBytes(files.copy), files.damaged);
-  EXPECT_EQ(readBytes(files.recovery), files.backup);
-  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
-}
+// ------------------------------------------------ a sheet held at the load
 
-// Held without any sharing: neither copied nor moved. The recovered backup stays in
-// memory, every save shows "Could not save", and the damaged file keeps its bytes
-// until it can be kept aside.
-TEST(SheetStoreWindows, DamagedRecoverySheetThatCannotBeKeptAsideIsNeverWrittenOver) {
-  RulesSession rules;
-  DamagedRecoverySheet files(rules);
+// What a held sheet must leave: the image as if storage were unavailable, nothing
+// written, and the could-not-save message on the status line.
+void expectHeldState(RulesSession& rules) {
   Session& session = rules.session;
-  HeldFile held(files.recovery, 0);
-  ASSERT_TRUE(held.held());
-  loadSheetForImage(session);
-  EXPECT_EQ(printSheet(session.sheet), files.backup);
+  EXPECT_TRUE(session.sheetHeld);
   EXPECT_EQ(session.statusText, uiText(Language::English, 27));
   EXPECT_TRUE(session.statusIsError);
-  EXPECT_TRUE(session.dirty);
-  session.sheet.marks.push_back({session.sheet.nextId, 3.0, 4.0, "more", 1700000000});
-  session.sheet.nextId += 1;
-  EXPECT_FALSE(saveSheet(session));
-  EXPECT_TRUE(session.dirty);
-  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
-  EXPECT_FALSE(std::filesystem::exists(files.copy));
+  EXPECT_TRUE(session.sheetPath.empty());
+  EXPECT_TRUE(session.sheet.marks.empty());
+  EXPECT_FALSE(session.dirty);
+  EXPECT_FALSE(sheetStorable(session));
+  // No marker can be added by a click in Mark mode, the note box stays disabled,
+  // and a save has nothing to write (quitting and switching images stay possible).
+  session.interactionMode = InteractionMode::Mark;
+  EXPECT_EQ(decidePress(session, 40, 200).action, PressAction::Ignore);
+  EXPECT_FALSE(controlEnabled(session, ID_NOTE_EDIT));
+  EXPECT_TRUE(saveSheet(session));
+  session.interactionMode = InteractionMode::Pan;
+}
 
-  held.release();
-  EXPECT_EQ(readBytes(files.recovery), files.damaged);
-  ASSERT_TRUE(saveSheet(session));
+// A sheet file another program holds open without sharing for longer than the
+// read's retries is not damaged: no copy, no recovery sheet, nothing written over
+// it. The desk tries again on its timer, and once the file can be read the notes
+// appear and work goes on in the same sheet.
+TEST(SheetStoreWindows, SheetHeldByAnotherProgramIsNotDamagedAndIsReadOnceReleased) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> files;  // before the load
+    std::string held;                          // the file another program holds open
+    DWORD sharing;                             // what it shares
+    std::string active;                        // the sheet once it was read
+    int markers;                               // its markers
+    std::optional<int> status;                 // the message of the load that succeeds
+    std::set<std::string> createdWhileHeld;    // new files while held
+  };
+  RulesSession probe;
+  const std::string main = probe.session.sheetPath.filename().string();
+  const std::string recovery = main + ".recovery.json";
+  const std::string three = printSheet(sheetFor(probe.session, 3));
+  const std::string two = printSheet(sheetFor(probe.session, 2));
+  const std::string stamp = ".damaged-" + std::to_string(probe.seconds);
+  const std::vector<Case> cases = {
+      {"main sheet", {{main, three}, {main + ".bak", two}}, main, 0, main, 3, std::nullopt, {}},
+      {"main sheet, shared for writing only", {{main, three}}, main, FILE_SHARE_WRITE, main, 3, std::nullopt, {}},
+      {"recovery sheet", {{main, "not a sheet"}, {recovery, three}, {recovery + ".bak", two}}, recovery, 0, recovery,
+       3, std::nullopt, {}},
+      // The held recovery sheet turns out damaged once it can be read: only then is
+      // it kept aside and its backup recovered.
+      {"damaged recovery sheet", {{main, two}, {recovery, "{\"format\""}, {recovery + ".bak", three}}, recovery, 0,
+       recovery, 3, 40, {}},
+      {"damaged recovery sheet, shared for deleting only", {{main, two}, {recovery, "{\"format\""},
+       {recovery + ".bak", three}}, recovery, FILE_SHARE_DELETE, recovery, 3, 40, {}},
+      // The main sheet is damaged; its backup, which would be recovered, is held.
+      {"backup of a damaged main sheet", {{main, "not a sheet"}, {main + ".bak", two}}, main + ".bak", 0, recovery,
+       2, 40, {main + stamp}},
+      {"temporary file beside the main sheet", {{main, three}, {main + ".tmp", "cut sh"}}, main + ".tmp", 0, main, 3,
+       std::nullopt, {}},
+      // Killed between the renames: no main sheet, and the backup to put back is held.
+      {"backup of an interrupted replacement", {{main + ".bak", three}}, main + ".bak", 0, main, 3, std::nullopt, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RulesSession rules;
+    Session& session = rules.session;
+    const auto folder = rules.folder.path() / "observations";
+    for (const auto& [name, bytes] : c.files) writeFile(folder / name, bytes);
+    std::set<std::string> before = namesIn(folder);
+
+    HeldFile held(folder / c.held, c.sharing);
+    ASSERT_TRUE(held.held());
+    session.statusText = u"string 25";
+    loadSheetForImage(session);
+    expectHeldState(rules);
+    // The timer's tries meet the file still held: nothing changes.
+    for (int tick = 0; tick < 3; ++tick) {
+      rules.tick += 400;
+      autosaveTick(session);
+      expectHeldState(rules);
+    }
+    std::set<std::string> whileHeld = before;
+    whileHeld.insert(c.createdWhileHeld.begin(), c.createdWhileHeld.end());
+    EXPECT_EQ(namesIn(folder), whileHeld);
+    held.release();
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(readBytes(folder / name), bytes) << name;
+
+    rules.tick += 400;
+    autosaveTick(session);
+    EXPECT_FALSE(session.sheetHeld);
+    EXPECT_TRUE(sheetStorable(session));
+    EXPECT_EQ(session.sheetPath, folder / c.active);
+    EXPECT_EQ(session.sheet.marks.size(), static_cast<std::size_t>(c.markers));
+    EXPECT_EQ(session.statusText, uiText(Language::English, c.status.value_or(25)));
+    EXPECT_EQ(session.statusIsError, c.status.has_value());
+
+    // Work goes on in the sheet that was read.
+    session.interactionMode = InteractionMode::Mark;
+    ASSERT_EQ(decidePress(session, 40, 200).action, PressAction::AddMarker);
+    addMarkerAt(session, 5.0, 6.0);
+    EXPECT_FALSE(session.dirty);
+    EXPECT_EQ(readBytes(folder / c.active), printSheet(session.sheet));
+    EXPECT_EQ(session.sheet.marks.size(), static_cast<std::size_t>(c.markers + 1));
+  }
+}
+
+// Released before the next load: that load reads it as usual.
+TEST(SheetStoreWindows, SheetHeldAtOneLoadIsReadAtTheNextLoad) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const std::string text = printSheet(sheetFor(session, 3));
+  writeFile(session.sheetPath, text);
+  const std::filesystem::path sheet = session.sheetPath;
+  {
+    HeldFile held(sheet, 0);
+    ASSERT_TRUE(held.held());
+    loadSheetForImage(session);
+    expectHeldState(rules);
+  }
+  session.statusText = u"string 25";
+  loadSheetForImage(session);
+  EXPECT_FALSE(session.sheetHeld);
+  EXPECT_EQ(session.statusText, u"string 25");
+  EXPECT_EQ(session.sheetPath, sheet);
+  EXPECT_EQ(printSheet(session.sheet), text);
+  EXPECT_EQ(namesIn(sheet.parent_path()), std::set<std::string>{sheet.filename().string()});
+}
+
+// ------------------------------------------------ a damaged sheet held at a save
+
+// The state a load leaves when a damaged recovery sheet could be neither copied nor
+// moved aside (say, a full disk, then another program holding it): the recovered
+// backup is in memory and no save may write over the damaged file until it is kept.
+// Each save meets the file held without sharing: it tries the first free name
+// only, through the short retries, and fails (string 27); once the file is released
+// a save keeps it under that name and writes.
+TEST(SheetStoreWindows, DamagedRecoverySheetHeldAtASaveIsTriedBrieflyUnderOneName) {
+  RulesSession rules;
+  DamagedRecoverySheet files(rules);
+  Session& session = rules.session;
+  session.sheetPath = files.recovery;
+  session.sheet = sheetFor(session, 2);
+  session.dirty = true;
+  session.unpreservedSheets = {files.recovery};
+
+  HeldFile held(files.recovery, 0);
+  ASSERT_TRUE(held.held());
+  // Released while the desk would still be trying further names if it did.
+  std::thread releaser([&] {
+    Sleep(600);
+    held.release();
+  });
+  const bool first = saveSheet(session);
+  releaser.join();
+  if (!first) {
+    EXPECT_EQ(session.statusText, uiText(Language::English, 27));
+    EXPECT_TRUE(session.dirty);
+    EXPECT_EQ(readBytes(files.recovery), files.damaged);
+    ASSERT_TRUE(saveSheet(session));
+  }
+  EXPECT_FALSE(session.dirty);
   EXPECT_EQ(readBytes(files.copy), files.damaged);
   EXPECT_EQ(readBytes(files.recovery), printSheet(session.sheet));
+  std::set<std::string> expected = {files.main.filename().string(), files.recovery.filename().string(),
+                                    files.recovery.filename().string() + ".bak", files.copy.filename().string()};
+  EXPECT_EQ(namesIn(files.folder), expected);
+}
+
+// ------------------------------------------------ a copy cut short by a full disk
+
+// A small file system mounted over a folder for the scope (under Wine, through the
+// Unix side: a tmpfs of `kilobytes`); unmounted at the end.
+class SmallVolume {
+ public:
+  SmallVolume(const std::filesystem::path& folder, int kilobytes) {
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr || !test::canRunUnixCommands()) return;
+    char* name = unixName(folder.c_str());
+    if (name == nullptr) return;
+    unixPath_ = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    mounted_ = test::runUnixCommand({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(kilobytes) + "k",
+                                     "tessary-test", unixPath_}) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) test::runUnixCommand({"umount", unixPath_});
+  }
+  SmallVolume(const SmallVolume&) = delete;
+  SmallVolume& operator=(const SmallVolume&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string unixPath_;
+  bool mounted_ = false;
+};
+
+// With about 300 KB free, a damaged recovery sheet of 1.5 MB cannot be copied: the
+// copy is cut short by the full disk. Such a copy never counts as kept; the damaged
+// sheet is moved aside whole instead, and the saves that follow write a new
+// recovery sheet without touching it.
+TEST(SheetStoreWindows, CopyCutShortByAFullDiskIsNotKept) {
+  RulesSession rules;
+  Session& session = rules.session;
+  const auto folder = rules.folder.path() / "observations";
+  SmallVolume volume(folder, 1792);
+  if (!volume.mounted()) GTEST_SKIP() << "no small file system can be mounted here (needs Wine and mount rights)";
+  const auto main = session.sheetPath;
+  const auto recovery = withSuffix(main, ".recovery.json");
+  const auto copy = withSuffix(recovery, ".damaged-" + std::to_string(rules.seconds));
+  writeFile(main, "not a sheet");
+  std::string damaged = "{\"format\": \"Tessary\", \"notes\": \"";
+  while (damaged.size() < 1500000) damaged += "the end of the damaged data must survive. ";
+  writeFile(recovery, damaged);
+  ASSERT_EQ(readBytes(recovery), damaged);
+
+  loadSheetForImage(session);
+  EXPECT_EQ(session.statusText, uiText(Language::English, 41));
+  EXPECT_EQ(session.sheetPath, recovery);
+  EXPECT_EQ(readBytes(copy), damaged);
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{main.filename().string(), copy.filename().string()}));
+
+  for (int save = 0; save < 2; ++save) {
+    session.sheet.marks.push_back({session.sheet.nextId, 3.0, 4.0, "after", rules.seconds});
+    session.sheet.nextId += 1;
+    session.dirty = true;
+    ASSERT_TRUE(saveSheet(session));
+  }
+  EXPECT_EQ(readBytes(recovery), printSheet(session.sheet));
+  EXPECT_EQ(readBytes(copy), damaged);
+  EXPECT_EQ(readBytes(main), "not a sheet");
 }
 
 }  // namespace
