@@ -37,10 +37,32 @@ std::vector<LevelSize> displayLevelSizes(std::uint32_t width, std::uint32_t heig
 // colour to their neighbours; alpha is the plain mean. Means are rounded half up.
 void halvePixels(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out);
 
+// Rows [firstRow, endRow) of halvePixels' result (rows past the halved height are
+// ignored): the same bytes, made a band at a time.
+void halvePixelRows(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    std::uint32_t firstRow, std::uint32_t endRow);
+
+// The levels are made on every core, in bands of this many rows that the workers
+// take in turn; a level of fewer pixels than kDisplayLevelParallelPixels is made on
+// the calling thread alone (starting threads would cost more than it saves).
+inline constexpr std::uint32_t kDisplayLevelBandRows = 32;
+inline constexpr std::uint64_t kDisplayLevelParallelPixels = 1u << 18;
+inline constexpr unsigned kMaxDisplayLevelWorkers = 16;
+
+// One worker a core (at most kMaxDisplayLevelWorkers; 1 when unknown).
+unsigned displayLevelWorkers();
+
+// halvePixels on `workers` workers, the calling thread being one of them: the same
+// bytes whatever the number of workers. When fewer threads can be started, the
+// ones that started do the whole work.
+void halvePixelsInBands(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                        unsigned workers);
+
 // Fills `image.displayLevels` (replacing what was there) from the image's pixels:
-// the first level from the original, every further one from the level before it.
-// The drawing bitmaps are left empty. Raises std::bad_alloc when memory runs out;
-// the original pixels are never changed.
+// the first level from the original, every further one from the level before it,
+// each on every core (halvePixelsInBands). The drawing bitmaps are left empty.
+// Raises std::bad_alloc when memory runs out; the original pixels are never
+// changed.
 void buildDisplayLevels(Pixels& image, std::uint32_t minimumWidth = kDisplayLevelMinimumSide,
                         std::uint32_t minimumHeight = kDisplayLevelMinimumSide);
 

@@ -32,7 +32,8 @@ Pixels makeImage(std::uint32_t width, std::uint32_t height, const std::function<
   return image;
 }
 
-Bgra pixelOf(const std::vector<std::uint8_t>& bgra, std::uint32_t width, std::uint32_t x, std::uint32_t y) {
+template <typename Bytes>
+Bgra pixelOf(const Bytes& bgra, std::uint32_t width, std::uint32_t x, std::uint32_t y) {
   const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
   return {bgra[at], bgra[at + 1], bgra[at + 2], bgra[at + 3]};
 }
@@ -180,7 +181,7 @@ TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
     return Bgra{static_cast<std::uint8_t>(x * 19 + y * 7), static_cast<std::uint8_t>(x * y * 5),
                 static_cast<std::uint8_t>(250 - x * 3), static_cast<std::uint8_t>(x == 4 ? 0 : 255 - y * 20)};
   });
-  const std::vector<std::uint8_t> original = image.bgra;
+  const PixelBytes original = image.bgra;
   buildDisplayLevels(image, 1, 1);
   ASSERT_EQ(image.displayLevels.size(), 4u);  // 7x4, 4x2, 2x1, 1x1
   const std::uint8_t* source = image.bgra.data();
@@ -190,7 +191,7 @@ TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
     EXPECT_EQ(level.width, (width + 1) / 2);
     EXPECT_EQ(level.height, (height + 1) / 2);
     ASSERT_EQ(level.bgra.size(), static_cast<std::size_t>(level.width) * level.height * 4);
-    std::vector<std::uint8_t> expected(level.bgra.size());
+    PixelBytes expected(level.bgra.size());
     halvePixels(source, width, height, expected.data());
     EXPECT_EQ(level.bgra, expected);
     EXPECT_EQ(level.bitmap, nullptr);
