@@ -268,6 +268,49 @@ TEST(DisplayLevelChoice, NeverReducesAChosenSourceByMoreThanTwo) {
   }
 }
 
+TEST(DisplayLevels, BandsOnManyWorkersGiveTheSameBytesAsOneWorker) {
+  // Large enough to be shared out (more than kDisplayLevelParallelPixels halved
+  // pixels), odd on both sides, with translucent rows across band edges.
+  std::uint32_t state = 777;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  const std::uint32_t width = 1203, height = 1001;
+  const Pixels image = makeImage(width, height, [&](std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t alpha = (y % 64 == 63 || y % 64 == 0) ? next() : 255;
+    return Bgra{next(), static_cast<std::uint8_t>(x + y), next(), static_cast<std::uint8_t>(x % 9 == 0 ? 0 : alpha)};
+  });
+  ASSERT_GE(static_cast<std::uint64_t>((width + 1) / 2) * ((height + 1) / 2), kDisplayLevelParallelPixels);
+  const std::size_t outBytes = static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2) * 4;
+  std::vector<std::uint8_t> expected(outBytes);
+  halvePixels(image.bgra.data(), width, height, expected.data());
+  for (unsigned workers : {1u, 2u, 3u, 7u, kMaxDisplayLevelWorkers}) {
+    PixelBytes out(outBytes);
+    halvePixelsInBands(image.bgra.data(), width, height, out.data(), workers);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), expected.begin(), expected.end())) << workers << " workers";
+  }
+  // Bands asked for one by one, the last one past the end, give the same rows.
+  PixelBytes banded(outBytes);
+  for (std::uint32_t first = 0; first < (height + 1) / 2; first += 37) {
+    halvePixelRows(image.bgra.data(), width, height, banded.data(), first, first + 37);
+  }
+  EXPECT_TRUE(std::equal(banded.begin(), banded.end(), expected.begin(), expected.end()));
+  // The whole chain of levels is the same bytes as halving level after level.
+  Pixels chained = image;
+  buildDisplayLevels(chained);
+  const std::uint8_t* source = chained.bgra.data();
+  std::uint32_t w = width, h = height;
+  for (const DisplayLevel& level : chained.displayLevels) {
+    std::vector<std::uint8_t> one(level.bgra.size());
+    halvePixels(source, w, h, one.data());
+    EXPECT_TRUE(std::equal(level.bgra.begin(), level.bgra.end(), one.begin(), one.end())) << level.width;
+    source = level.bgra.data();
+    w = level.width;
+    h = level.height;
+  }
+}
+
 TEST(DisplayLevelChoice, PointsIntoTheImagesOwnLevels) {
   Pixels image = makeImage(300, 200, [](std::uint32_t x, std::uint32_t) { return Bgra{static_cast<std::uint8_t>(x), 0, 0, 255}; });
   EXPECT_EQ(displayLevelForZoom(image, 0.3), nullptr);  // no levels yet: the original
