@@ -325,6 +325,14 @@ std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::uin
 bool decodePngSegments(const SegmentedPng& png, std::uint8_t* bgra, unsigned workers, const PngWorkerStart& start) {
   const std::size_t count = png.segments.size();
   if (count == 0 || bgra == nullptr || (png.channels != 3 && png.channels != 4)) return false;
+  // The segments must tile the image, top to bottom, so that no worker writes
+  // outside `bgra` (findPngSegments makes them so).
+  std::uint64_t nextRow = 0;
+  for (const PngSegment& segment : png.segments) {
+    if (segment.firstRow != nextRow || segment.rows == 0) return false;
+    nextRow += segment.rows;
+  }
+  if (nextRow != png.height) return false;
   workers = std::max(1u, std::min<unsigned>(workers, static_cast<unsigned>(std::min<std::size_t>(count, kMaxPngDecodeWorkers))));
 
   std::vector<std::uint32_t> adlers(count, 0);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -386,6 +387,27 @@ TEST(SegmentedPngDecoder, AWorkerThatCannotStartMakesTheWholeDecodeFail) {
   const auto reference = libpngBgra(file.data(), file.size());
   ASSERT_TRUE(reference.has_value());
   EXPECT_TRUE(std::equal(pixels->begin(), pixels->end(), reference->bgra.begin()));
+}
+
+TEST(SegmentedPngDecoder, SegmentsThatDoNotTileTheImageAreRefusedWithoutAWrite) {
+  const std::vector<std::uint8_t> file = segmentedPng(smallRgb());
+  const std::optional<SegmentedPng> found = findPngSegments(file.data(), file.size());
+  ASSERT_TRUE(found.has_value());
+  // A layout made by hand rather than found: one row too many, rows that overlap, a
+  // gap. The buffer is exactly the image: a write past it would be caught.
+  const std::vector<std::function<void(SegmentedPng&)>> damage = {
+      [](SegmentedPng& p) { p.segments.back().rows += 1; },
+      [](SegmentedPng& p) { p.segments[2].firstRow -= 1; },
+      [](SegmentedPng& p) { p.segments[1].firstRow += 1; p.segments[1].rows -= 1; },
+      [](SegmentedPng& p) { p.segments[0].rows = 0; },
+  };
+  for (std::size_t i = 0; i < damage.size(); ++i) {
+    SegmentedPng png = *found;
+    damage[i](png);
+    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(png.width) * png.height * 4, 0x5A);
+    EXPECT_FALSE(decodePngSegments(png, bgra.data(), 2)) << i;
+    EXPECT_TRUE(std::all_of(bgra.begin(), bgra.end(), [](std::uint8_t b) { return b == 0x5A; })) << i;
+  }
 }
 
 TEST(SegmentedPngDecoder, WorkersAreOneACoreWithinTheCaps) {
