@@ -31,24 +31,14 @@
 namespace tessary {
 namespace {
 
+using imagetest::builtProgramPath;
 using imagetest::chunkOf;
 using imagetest::fixCrc;
 using imagetest::imageErrorOf;
+using imagetest::ModuleHandle;
 using imagetest::patternPixels;
 using imagetest::SegmentedPngOptions;
 using imagetest::segmentedPng;
-
-// Tessary.exe of the same build: bin/ beside the tests' folder.
-std::filesystem::path programPath() {
-  wchar_t self[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return std::filesystem::path(std::wstring(self, length)).parent_path().parent_path() / L"bin" / L"Tessary.exe";
-}
-
-struct ModuleFree {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
 
 // Starts workers as threads and counts them.
 struct CountingStart {
@@ -98,7 +88,7 @@ std::vector<std::uint8_t> withoutMark(const std::uint8_t* bytes, std::size_t cou
 }
 
 TEST(PlateDecoder, EmbeddedPlateGivesTheOrdinaryDecodersPixelsByteForByte) {
-  const std::filesystem::path program = programPath();
+  const std::filesystem::path program = builtProgramPath();
   if (!std::filesystem::exists(program)) {
     GTEST_SKIP() << program.string() << " is not built yet";
   }
