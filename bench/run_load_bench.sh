@@ -21,6 +21,9 @@
 #     panning;
 #   - a 5,000 x 5,000 crop export of the plate (crop_export_bench.exe), against
 #     ImageMagick's PNG encode of the same RGBA pixels.
+# The processor time (all threads) of the desk's start and return and of the
+# references is printed too: unlike the wall times, it hardly depends on how busy
+# the machine is.
 # Every ratio is printed twice: of the medians, and the median of the rounds' own
 # ratios (each round's figure against the reference measured beside it). The load
 # average of the machine is printed with every round and at the end: on a busy
@@ -123,22 +126,40 @@ CY0=$((PH / 2 - CROP / 2))
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", b - a}'; }
-# Native decode to 8-bit RGBA followed by the digest of the same file.
+# run_timed COMMAND...: runs the command with its output thrown away and adds its
+# processor time (user + system, all its threads) to CPU.
+run_timed() {
+  /usr/bin/time -f "%U %S" -o "$WORK/time" "$@" >/dev/null
+  local rc=$?
+  CPU=$(awk -v a="$CPU" '{printf "%.2f", a + $1 + $2}' "$WORK/time")
+  return $rc
+}
+# Native decode to 8-bit RGBA followed by the digest of the same file; sets WALL
+# (seconds) and CPU (processor seconds of both commands).
 native_decode_hash() {
   local t0 t1
+  CPU=0
   t0=$(now)
-  /usr/bin/convert "$1" -depth 8 rgba:/dev/null && sha256sum "$1" >/dev/null
+  run_timed /usr/bin/convert "$1" -depth 8 rgba:/dev/null && run_timed sha256sum "$1"
   t1=$(now)
-  elapsed "$t0" "$t1"
+  WALL=$(elapsed "$t0" "$t1")
 }
 # libvips: the decode written out as a vips image, then the digest of the file.
 vips_decode_hash() {
   local t0 t1
+  CPU=0
   t0=$(now)
-  vips copy "$1" "$WORK/copy.v" && sha256sum "$1" >/dev/null
+  run_timed vips copy "$1" "$WORK/copy.v" && run_timed sha256sum "$1"
   t1=$(now)
   rm -f "$WORK/copy.v"
-  elapsed "$t0" "$t1"
+  WALL=$(elapsed "$t0" "$t1")
+}
+# Processor seconds (user + system, all threads) a process has used so far.
+cpu_seconds() {
+  local ticks
+  ticks=$(getconf CLK_TCK)
+  # The fields after the command name, which is in parentheses.
+  sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk -v t="$ticks" '{printf "%.2f", ($12 + $13) / t}'
 }
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -166,7 +187,8 @@ desk_plate() {
     return 1
   fi
   t1=$(now)
-  local peak
+  local peak cpu_start cpu_hidden="" cpu_restore="-"
+  cpu_start=$(cpu_seconds "$DESK_PID")
   peak=$(awk '/^VmHWM/ {print $2}' "/proc/$DESK_PID/status")
   read_geometry
   # shellcheck disable=SC2046
@@ -180,11 +202,13 @@ desk_plate() {
     file=$(awk '/^RssFile/ {print $2}' "/proc/$DESK_PID/status")
     # A second start hands over to the hidden desk and ends; the desk shows itself
     # and loads the plate again.
+    cpu_hidden=$(cpu_seconds "$DESK_PID")
     t2=$(now)
     wine "$EXE" --ui-test >>"$LOG" 2>&1
     if drv wait-enabled 105 0 60000 >/dev/null && drv wait-enabled 105 1 180000 >/dev/null; then
       t3=$(now)
       restore=$(elapsed "$t2" "$t3")
+      cpu_restore=$(awk -v a="$(cpu_seconds "$DESK_PID")" -v b="$cpu_hidden" 'BEGIN {printf "%.2f", a - b}')
     else
       echo "the plate did not load again after the second start" >&2
     fi
@@ -197,7 +221,7 @@ desk_plate() {
   DESK_PID=""
   drv wait-gone 10000 >/dev/null
   echo "$(elapsed "$t0" "$t1") $((peak / 1000)) $(( ${hidden:-0} / 1000 )) $(( ${anon:-0} / 1000 ))" \
-    "$(( ${file:-0} / 1000 )) $restore $(( ${peak_after:-0} / 1000 ))"
+    "$(( ${file:-0} / 1000 )) $restore $(( ${peak_after:-0} / 1000 )) $cpu_start $cpu_restore"
 }
 
 declare -A series
@@ -220,23 +244,24 @@ loads="$(load_average | cut -d' ' -f1)"
 for ((round = 1; round <= rounds; round++)); do
   for i in "${!builds[@]}"; do
     b=${builds[$i]}
-    pn=$(native_decode_hash "$PLATE"); add plate_native "$pn"
-    pv=$(vips_decode_hash "$PLATE"); add plate_vips "$pv"
+    native_decode_hash "$PLATE"; pn=$WALL; add plate_native "$pn"; add plate_native_cpu "$CPU"
+    vips_decode_hash "$PLATE"; pv=$WALL; add plate_vips "$pv"; add plate_vips_cpu "$CPU"
     s="" restore=""
     if out=$(desk_plate "$b"); then
-      read -r s peak hidden anon file restore peak_after <<<"$out"
+      read -r s peak hidden anon file restore peak_after cpu_start cpu_restore <<<"$out"
+      add "plate_cpu_$i" "$cpu_start"; add "restore_cpu_$i" "$cpu_restore"
       add "plate_$i" "$s"; add "plate_peak_$i" "$peak"; add "hidden_$i" "$hidden"
       add "hidden_anon_$i" "$anon"; add "hidden_file_$i" "$file"; add "restore_$i" "$restore"
       add "restore_peak_$i" "$peak_after"
       add_ratio "plate_r_native_$i" "$s" "$pn"; add_ratio "plate_r_vips_$i" "$s" "$pv"
       add_ratio "restore_r_native_$i" "$restore" "$pn"; add_ratio "restore_r_vips_$i" "$restore" "$pv"
     fi
-    jn=$(native_decode_hash "$JPEG"); add jpeg_native "$jn"
+    native_decode_hash "$JPEG"; jn=$WALL; add jpeg_native "$jn"
     out=$(wine "$b/bench/bench_load.exe" "Z:${JPEG//\//\\}" 2>>"$LOG" | tr -d '\r')
     add "jpeg_$i" "$(value first_seconds "$out")"
     add "jpeg_peak_$i" "$(value first_peak_mb "$out")"
     add_ratio "jpeg_r_$i" "$(value first_seconds "$out")" "$jn"
-    gn=$(native_decode_hash "$BIGPNG"); add png_native "$gn"
+    native_decode_hash "$BIGPNG"; gn=$WALL; add png_native "$gn"
     out=$(wine "$b/bench/bench_load.exe" "Z:${BIGPNG//\//\\}" 2>>"$LOG" | tr -d '\r')
     add "png_$i" "$(value first_seconds "$out")"
     add "png_peak_$i" "$(value first_peak_mb "$out")"
@@ -309,6 +334,7 @@ for i in "${!builds[@]}"; do
   rm_=$(median "restore_$i")
   echo "| Plate: return from the tray to ready | $name | $rm_ s | convert -depth 8 rgba: + sha256sum $pn s | $(ratio "$rm_" "$pn") [$(median "restore_r_native_$i")] | at most 0.35 |"
   echo "| Plate: return from the tray to ready | $name | $rm_ s | vips copy + sha256sum $pv s | $(ratio "$rm_" "$pv") [$(median "restore_r_vips_$i")] | |"
+  echo "| Plate: processor time (all threads), start to ready / return to ready | $name | $(median "plate_cpu_$i") / $(median "restore_cpu_$i") s | convert + sha256sum $(median plate_native_cpu) s, vips copy + sha256sum $(median plate_vips_cpu) s | | |"
   pp=$(median "plate_peak_$i")
   echo "| Plate: peak resident memory, start | $name | $pp MB | budget (file + BGRA + levels + 10 %) $plate_budget MB | $(ratio "$pp" "$plate_budget") | at most 1.0 |"
   rp=$(median "restore_peak_$i")
