@@ -66,6 +66,39 @@ void halvePixelsInBands(const std::uint8_t* bgra, std::uint32_t width, std::uint
 void buildDisplayLevels(Pixels& image, std::uint32_t minimumWidth = kDisplayLevelMinimumSide,
                         std::uint32_t minimumHeight = kDisplayLevelMinimumSide);
 
+// The first display level made while an image's rows are being decoded, each pair
+// of rows halved by the worker that has just written them (while they are fresh in
+// its cache), then finished once every row is there: the rows whose two source rows
+// came from two segments, then the further levels from the first, on every core.
+// The levels are byte for byte those of buildDisplayLevels.
+class FirstDisplayLevelAlongside {
+ public:
+  // For a width x height image whose rows will be decoded into `bgra`. Allocates
+  // the first level (raises std::bad_alloc); holds nothing when the image gets no
+  // levels.
+  FirstDisplayLevelAlongside(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height,
+                             std::uint32_t minimumWidth = kDisplayLevelMinimumSide,
+                             std::uint32_t minimumHeight = kDisplayLevelMinimumSide);
+
+  // Row `row` of the image is written, in the segment that starts at
+  // `segmentFirstRow` (rows of one segment in order). Rows of different segments
+  // may be told from different threads at once.
+  void rowWritten(std::uint32_t row, std::uint32_t segmentFirstRow) noexcept;
+
+  // Every row is written (the segments started at `segmentFirstRows`): fills
+  // `image.displayLevels`, `image` being the image of `bgra`. Raises std::bad_alloc.
+  void finish(Pixels& image, const std::vector<std::uint32_t>& segmentFirstRows);
+
+ private:
+  void halveRow(std::uint32_t outRow) noexcept;
+
+  const std::uint8_t* bgra_;
+  std::uint32_t width_;
+  std::uint32_t height_;
+  std::vector<LevelSize> sizes_;
+  DisplayLevel first_;
+};
+
 // Which level to draw a width x height image from at `zoom`: the index of the
 // smallest level that still has at least width x zoom by height x zoom pixels, so
 // that the filter never reduces by more than two; -1 for the original pixels (at

@@ -58,7 +58,8 @@ void loadWorker(const std::u16string& path, WorkerResult& result) {
   // The reduced display copies only speed up drawing at small zooms: without the
   // memory for them the image is still shown, from its full-size bitmap.
   try {
-    buildDisplayLevels(*image);
+    // The plate's parallel decode makes them as it goes; any other image gets them here.
+    if (image->displayLevels.empty()) buildDisplayLevels(*image);
     createDisplayLevelBitmaps(*image);
   } catch (...) {
     image->displayLevels.clear();

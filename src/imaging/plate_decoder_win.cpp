@@ -5,7 +5,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <vector>
 
+#include "imaging/display_levels.h"
 #include "imaging/image_decoder_win.h"
 #include "imaging/image_format.h"
 #include "imaging/plate_resource_win.h"
@@ -32,24 +34,49 @@ std::shared_ptr<Pixels> decodePlateBytes(const std::uint8_t* bytes, std::size_t 
   }
 
   auto pixels = std::make_shared<Pixels>();
+  std::optional<FirstDisplayLevelAlongside> levels;
   bool decoded = false;
   try {
     // Left unset: the decoder's workers write every byte, each touching its own
     // pages first.
     pixels->bgra.resize(static_cast<std::size_t>(png->width) * png->height * 4);
-    decoded = decodePngSegments(*png, pixels->bgra.data(), pngDecodeWorkers(png->segments.size()), start);
+    // The first display level is made by the same workers, each pair of rows as soon
+    // as it is written. Without the memory for it the levels are made afterwards,
+    // or not at all (they only speed up drawing).
+    PngRowWritten rowWritten;
+    try {
+      levels.emplace(pixels->bgra.data(), png->width, png->height);
+      rowWritten = [&levels](std::uint32_t row, std::uint32_t segmentFirstRow) {
+        levels->rowWritten(row, segmentFirstRow);
+      };
+    } catch (const std::bad_alloc&) {
+      levels.reset();
+    }
+    decoded = decodePngSegments(*png, pixels->bgra.data(), pngDecodeWorkers(png->segments.size()), start,
+                                rowWritten);
   } catch (const std::bad_alloc&) {
     decoded = false;
   }
   if (!decoded) {
     // The partial pixels go before the ordinary decode allocates its own, and the
     // digest thread is waited for (the ordinary decode hashes the bytes itself).
+    levels.reset();
     pixels.reset();
     digest.reset();
     return decodeImage(bytes, count);
   }
   pixels->width = png->width;
   pixels->height = png->height;
+  if (levels) {
+    // The further levels are made while the digest may still be computed.
+    std::vector<std::uint32_t> segmentFirstRows;
+    for (const PngSegment& segment : png->segments) segmentFirstRows.push_back(segment.firstRow);
+    try {
+      levels->finish(*pixels, segmentFirstRows);
+    } catch (const std::bad_alloc&) {
+      pixels->displayLevels.clear();
+    }
+  }
   pixels->sha256 = knownDigest != nullptr ? *knownDigest : digest->take();
   pixels->bitmap = createDrawingBitmap(pixels->width, pixels->height, pixels->bgra.data());
   return pixels;

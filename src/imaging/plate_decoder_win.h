@@ -22,7 +22,9 @@ namespace tessary {
 // parallel decode as after an ordinary one). `knownDigest`, when given, is taken as
 // the SHA-256 of the bytes instead of hashing them again: the caller vouches that
 // it was computed from these very bytes. `start` starts the decoder's workers (the
-// default: threads).
+// default: threads). After a parallel decode the image has its display levels
+// already (made by the same workers as the rows come); the drawing bitmaps of the
+// levels are left to the caller, as after decodeImage.
 std::shared_ptr<Pixels> decodePlateBytes(const std::uint8_t* bytes, std::size_t count,
                                          const std::string* knownDigest = nullptr,
                                          const PngWorkerStart& start = {});

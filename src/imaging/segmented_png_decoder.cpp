@@ -87,44 +87,59 @@ int paeth(int a, int b, int c) {
   return pb <= pc ? b : c;
 }
 
-// Undoes the row's filter in place; `prev` is the unfiltered row above (zeros above
-// the first row). False for an unknown filter type.
-template <std::size_t Bpp>
-bool unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* prev, std::size_t length) {
-  switch (filter) {
-    case 0:
-      return true;
-    case 1:
-      for (std::size_t i = Bpp; i < length; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - Bpp]);
-      return true;
-    case 2:
-      for (std::size_t i = 0; i < length; ++i) row[i] = static_cast<std::uint8_t>(row[i] + prev[i]);
-      return true;
-    case 3:
-      for (std::size_t i = 0; i < Bpp; ++i) row[i] = static_cast<std::uint8_t>(row[i] + (prev[i] >> 1));
-      for (std::size_t i = Bpp; i < length; ++i) {
-        row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - Bpp] + prev[i]) >> 1));
-      }
-      return true;
-    case 4:
-      for (std::size_t i = 0; i < Bpp; ++i) row[i] = static_cast<std::uint8_t>(row[i] + prev[i]);
-      for (std::size_t i = Bpp; i < length; ++i) {
-        row[i] = static_cast<std::uint8_t>(row[i] + paeth(row[i - Bpp], prev[i], prev[i - Bpp]));
-      }
-      return true;
-    default:
-      return false;
+// The predictor of one byte under PNG filter `Filter`, from the unfiltered bytes to
+// the left, above, and above to the left.
+template <int Filter>
+inline unsigned predictor(unsigned left, unsigned up, unsigned upLeft) {
+  if constexpr (Filter == 1) return left;
+  if constexpr (Filter == 2) return up;
+  if constexpr (Filter == 3) return (left + up) >> 1;
+  if constexpr (Filter == 4) return static_cast<unsigned>(paeth(static_cast<int>(left), static_cast<int>(up),
+                                                                static_cast<int>(upLeft)));
+  return 0;
+}
+
+// Undoes the filter of one row of `width` pixels in place and writes the pixels as
+// BGRA to `out`, in one pass: the pixel to the left and the one above it stay in
+// registers instead of being read back from the row. `prev` is the unfiltered row
+// above (zeros above the first row); the row must stay unfiltered for the next one.
+template <std::size_t Bpp, int Filter>
+void unfilterToBgra(std::uint8_t* row, const std::uint8_t* prev, std::uint32_t width, std::uint8_t* out) {
+  // The unfiltered pixel to the left (zeros before the first) and the one above it.
+  unsigned r = 0, g = 0, b = 0, a = 0, upR = 0, upG = 0, upB = 0, upA = 0;
+  for (std::uint32_t x = 0; x < width; ++x, row += Bpp, prev += Bpp, out += 4) {
+    const unsigned pr = prev[0], pg = prev[1], pb = prev[2];
+    r = (row[0] + predictor<Filter>(r, pr, upR)) & 0xFFu;
+    g = (row[1] + predictor<Filter>(g, pg, upG)) & 0xFFu;
+    b = (row[2] + predictor<Filter>(b, pb, upB)) & 0xFFu;
+    row[0] = static_cast<std::uint8_t>(r);
+    row[1] = static_cast<std::uint8_t>(g);
+    row[2] = static_cast<std::uint8_t>(b);
+    upR = pr;
+    upG = pg;
+    upB = pb;
+    if constexpr (Bpp == 4) {
+      const unsigned pa = prev[3];
+      a = (row[3] + predictor<Filter>(a, pa, upA)) & 0xFFu;
+      row[3] = static_cast<std::uint8_t>(a);
+      upA = pa;
+    }
+    const std::uint32_t pixel = b | (g << 8) | (r << 16) | ((Bpp == 4 ? a : 255u) << 24);
+    std::memcpy(out, &pixel, 4);  // little-endian: blue, green, red, alpha
   }
 }
 
-// One row of RGB or RGBA into BGRA.
+// The same for whichever filter the row names; false for an unknown filter type.
 template <std::size_t Bpp>
-void toBgra(const std::uint8_t* in, std::uint32_t width, std::uint8_t* out) {
-  for (std::uint32_t x = 0; x < width; ++x, in += Bpp, out += 4) {
-    const std::uint32_t alpha = Bpp == 4 ? in[3] : 255u;
-    const std::uint32_t pixel = std::uint32_t{in[2]} | (std::uint32_t{in[1]} << 8) |
-                                (std::uint32_t{in[0]} << 16) | (alpha << 24);
-    std::memcpy(out, &pixel, 4);  // little-endian: blue, green, red, alpha
+bool unfilterToBgra(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* prev, std::uint32_t width,
+                    std::uint8_t* out) {
+  switch (filter) {
+    case 0: unfilterToBgra<Bpp, 0>(row, prev, width, out); return true;
+    case 1: unfilterToBgra<Bpp, 1>(row, prev, width, out); return true;
+    case 2: unfilterToBgra<Bpp, 2>(row, prev, width, out); return true;
+    case 3: unfilterToBgra<Bpp, 3>(row, prev, width, out); return true;
+    case 4: unfilterToBgra<Bpp, 4>(row, prev, width, out); return true;
+    default: return false;
   }
 }
 
@@ -143,7 +158,8 @@ class SegmentReader {
 
   // Decodes segment `index` into its rows of `bgra`; its raw data's Adler-32 goes
   // to `adler`. False when the segment is not consistent.
-  bool read(std::size_t index, std::uint8_t* bgra, std::uint32_t& adler, const std::atomic<bool>& stop) {
+  bool read(std::size_t index, std::uint8_t* bgra, std::uint32_t& adler, const std::atomic<bool>& stop,
+            const PngRowWritten& rowWritten) {
     const PngSegment& segment = png_.segments[index];
     const bool last = index + 1 == png_.segments.size();
     if (crcOf(segment.chunk, segment.chunkSize) != segment.crc) return false;
@@ -174,14 +190,11 @@ class SegmentReader {
       // Only the image's first row may read zeros above it: a later segment's first
       // row would need the previous segment's last row.
       if (row == 0 && index > 0 && filter > 1) return false;
-      const bool known = png_.channels == 3 ? unfilter<3>(filter, current_.data() + 1, previous_.data() + 1, rowBytes_)
-                                            : unfilter<4>(filter, current_.data() + 1, previous_.data() + 1, rowBytes_);
+      const bool known =
+          png_.channels == 3 ? unfilterToBgra<3>(filter, current_.data() + 1, previous_.data() + 1, png_.width, out)
+                             : unfilterToBgra<4>(filter, current_.data() + 1, previous_.data() + 1, png_.width, out);
       if (!known) return false;
-      if (png_.channels == 3) {
-        toBgra<3>(current_.data() + 1, png_.width, out);
-      } else {
-        toBgra<4>(current_.data() + 1, png_.width, out);
-      }
+      if (rowWritten) rowWritten(segment.firstRow + row, segment.firstRow);
       current_.swap(previous_);
     }
     // What is left of the segment after its rows may only close the deflate block
@@ -322,7 +335,8 @@ std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::uin
   return static_cast<std::uint32_t>(a | (b << 16));
 }
 
-bool decodePngSegments(const SegmentedPng& png, std::uint8_t* bgra, unsigned workers, const PngWorkerStart& start) {
+bool decodePngSegments(const SegmentedPng& png, std::uint8_t* bgra, unsigned workers, const PngWorkerStart& start,
+                       const PngRowWritten& rowWritten) {
   const std::size_t count = png.segments.size();
   if (count == 0 || bgra == nullptr || (png.channels != 3 && png.channels != 4)) return false;
   // The segments must tile the image, top to bottom, so that no worker writes
@@ -344,7 +358,7 @@ bool decodePngSegments(const SegmentedPng& png, std::uint8_t* bgra, unsigned wor
       for (;;) {
         const std::size_t index = next.fetch_add(1);
         if (index >= count || failed.load()) return;
-        if (!reader.read(index, bgra, adlers[index], failed)) {
+        if (!reader.read(index, bgra, adlers[index], failed, rowWritten)) {
           failed = true;
           return;
         }

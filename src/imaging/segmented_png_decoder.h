@@ -64,6 +64,11 @@ inline constexpr unsigned kMaxPngDecodeWorkers = 16;
 // kMaxPngDecodeWorkers and at most `segments` (at least 1).
 unsigned pngDecodeWorkers(std::size_t segments);
 
+// Told by a worker of each row it has just written, right after writing it: the row
+// and the first row of its segment. The rows of one segment come in order, on one
+// thread; different segments come on different threads at once.
+using PngRowWritten = std::function<void(std::uint32_t row, std::uint32_t segmentFirstRow)>;
+
 // Decodes every segment into `bgra` (width x height x 4 bytes, rows top to bottom,
 // blue-green-red-alpha, straight alpha; 255 for RGB) on `workers` workers, the
 // calling thread being one of them and `start` starting the others. Each worker
@@ -76,9 +81,11 @@ unsigned pngDecodeWorkers(std::size_t segments);
 // every segment but the first uses filter None or Sub, every filter type is known,
 // and the Adler-32 of the whole stream is the one it ends with. False otherwise, and
 // when a worker cannot be started or its memory cannot be had; `bgra` then holds
-// nothing of use. Never raises.
+// nothing of use. `rowWritten`, when given, is told of each row as it is written
+// (to work on the rows while they are fresh in the worker's cache); it must not
+// raise. Never raises.
 bool decodePngSegments(const SegmentedPng& png, std::uint8_t* bgra, unsigned workers,
-                       const PngWorkerStart& start = {});
+                       const PngWorkerStart& start = {}, const PngRowWritten& rowWritten = {});
 
 // The Adler-32 of data A followed by data B, from the check values of both and B's
 // length (zlib's adler32_combine, for any length).

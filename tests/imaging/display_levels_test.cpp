@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace tessary {
@@ -309,6 +310,61 @@ TEST(DisplayLevels, BandsOnManyWorkersGiveTheSameBytesAsOneWorker) {
     w = level.width;
     h = level.height;
   }
+}
+
+TEST(DisplayLevels, FirstLevelMadeAlongsideADecodeIsTheSameAsAfterIt) {
+  // Segments of odd and even heights (so that some row pairs straddle two segments),
+  // told segment by segment in a scrambled order as workers would, from several
+  // threads; an odd and an even image height.
+  std::uint32_t state = 4242;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  for (const std::uint32_t height : {301u, 300u}) {
+    SCOPED_TRACE(height);
+    const std::uint32_t width = 263;
+    Pixels image = makeImage(width, height, [&](std::uint32_t x, std::uint32_t y) {
+      return Bgra{next(), static_cast<std::uint8_t>(x * y), next(), static_cast<std::uint8_t>(y % 5 == 0 ? next() : 255)};
+    });
+    Pixels expected = image;
+    buildDisplayLevels(expected);
+    ASSERT_GE(expected.displayLevels.size(), 2u);
+
+    // Segments of 37 rows, the first one taller by the remainder, as in the file.
+    const std::uint32_t segments = 8, rows = height / segments;
+    std::vector<std::uint32_t> firstRows;
+    for (std::uint32_t k = 0; k < segments; ++k) firstRows.push_back(k == 0 ? 0 : rows + height % segments + (k - 1) * rows);
+    FirstDisplayLevelAlongside alongside(image.bgra.data(), width, height);
+    const std::vector<std::uint32_t> order = {5, 0, 7, 2, 1, 6, 3, 4};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 2; ++w) {
+      workers.emplace_back([&, w] {
+        for (std::size_t i = static_cast<std::size_t>(w); i < order.size(); i += 2) {
+          const std::uint32_t k = order[i];
+          const std::uint32_t end = k + 1 < segments ? firstRows[k + 1] : height;
+          for (std::uint32_t row = firstRows[k]; row < end; ++row) alongside.rowWritten(row, firstRows[k]);
+        }
+      });
+    }
+    for (std::thread& t : workers) t.join();
+    alongside.finish(image, firstRows);
+
+    ASSERT_EQ(image.displayLevels.size(), expected.displayLevels.size());
+    for (std::size_t i = 0; i < image.displayLevels.size(); ++i) {
+      const DisplayLevel& got = image.displayLevels[i];
+      const DisplayLevel& want = expected.displayLevels[i];
+      EXPECT_EQ(got.width, want.width);
+      EXPECT_EQ(got.height, want.height);
+      EXPECT_TRUE(got.bgra == want.bgra) << "level " << i;
+    }
+  }
+  // An image too small for levels gets none.
+  Pixels small = makeImage(40, 30, [](std::uint32_t, std::uint32_t) { return Bgra{1, 2, 3, 255}; });
+  FirstDisplayLevelAlongside none(small.bgra.data(), 40, 30);
+  for (std::uint32_t row = 0; row < 30; ++row) none.rowWritten(row, 0);
+  none.finish(small, {0});
+  EXPECT_TRUE(small.displayLevels.empty());
 }
 
 TEST(DisplayLevelChoice, PointsIntoTheImagesOwnLevels) {

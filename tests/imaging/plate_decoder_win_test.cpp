@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "imaging/display_levels.h"
 #include "imaging/image_decoder_win.h"
 #include "imaging/image_format.h"
 #include "imaging/imaging_test_support_win.h"
@@ -78,6 +79,22 @@ void expectSameOutcome(const Outcome& plate, const Outcome& ordinary) {
   EXPECT_NE(plate.image->bitmap, nullptr);
 }
 
+// A parallel decode brings its display levels: those buildDisplayLevels makes of the
+// same pixels, byte for byte.
+void expectTheLevelsOfItsPixels(const Pixels& image) {
+  Pixels again;
+  again.width = image.width;
+  again.height = image.height;
+  again.bgra = image.bgra;
+  buildDisplayLevels(again);
+  ASSERT_EQ(image.displayLevels.size(), again.displayLevels.size());
+  for (std::size_t i = 0; i < again.displayLevels.size(); ++i) {
+    EXPECT_EQ(image.displayLevels[i].width, again.displayLevels[i].width);
+    EXPECT_EQ(image.displayLevels[i].height, again.displayLevels[i].height);
+    EXPECT_TRUE(image.displayLevels[i].bgra == again.displayLevels[i].bgra) << "level " << i;
+  }
+}
+
 // The bytes without their mARK chunk: the same image as a plain PNG.
 std::vector<std::uint8_t> withoutMark(const std::uint8_t* bytes, std::size_t count) {
   std::vector<std::uint8_t> all(bytes, bytes + count);
@@ -109,6 +126,8 @@ TEST(PlateDecoder, EmbeddedPlateGivesTheOrdinaryDecodersPixelsByteForByte) {
   EXPECT_EQ(parallel.image->width, 14575u);
   EXPECT_EQ(parallel.image->height, 8441u);
   EXPECT_EQ(parallel.image->sha256, kPlateSha256);
+  EXPECT_EQ(parallel.image->displayLevels.size(), 7u);
+  expectTheLevelsOfItsPixels(*parallel.image);
   {
     const Outcome ordinary = outcomeOf([&] { return decodeImage(plate.data, plate.size); });
     expectSameOutcome(parallel, ordinary);
@@ -147,6 +166,15 @@ TEST(PlateDecoder, EveryFileGivesWhatTheOrdinaryDecoderGives) {
   std::vector<Case> cases;
   cases.push_back({"segmented RGB", good, true});
   cases.push_back({"segmented RGBA", segmentedPng(smallRgb(4)), true});
+  {
+    // Large enough for display levels, in segments of odd and even heights.
+    SegmentedPngOptions o;
+    o.width = 301;
+    o.height = 141;
+    o.pixels = patternPixels(o.width, o.height, 3, 2);
+    o.segments = 9;  // 15 rows each, the first 21
+    cases.push_back({"segmented RGB with display levels", segmentedPng(o), true});
+  }
   {
     auto o = smallRgb();
     o.mark = false;
@@ -204,6 +232,7 @@ TEST(PlateDecoder, EveryFileGivesWhatTheOrdinaryDecoderGives) {
     const Outcome plate = outcomeOf([&] { return decodePlateBytes(c.bytes.data(), c.bytes.size()); });
     const Outcome ordinary = outcomeOf([&] { return decodeImage(c.bytes.data(), c.bytes.size()); });
     expectSameOutcome(plate, ordinary);
+    if (c.parallel && plate.image) expectTheLevelsOfItsPixels(*plate.image);
   }
 }
 

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -407,6 +408,38 @@ TEST(SegmentedPngDecoder, SegmentsThatDoNotTileTheImageAreRefusedWithoutAWrite) 
     std::vector<std::uint8_t> bgra(static_cast<std::size_t>(png.width) * png.height * 4, 0x5A);
     EXPECT_FALSE(decodePngSegments(png, bgra.data(), 2)) << i;
     EXPECT_TRUE(std::all_of(bgra.begin(), bgra.end(), [](std::uint8_t b) { return b == 0x5A; })) << i;
+  }
+}
+
+TEST(SegmentedPngDecoder, TellsOfEveryRowOnceWithItsSegmentInOrder) {
+  SegmentedPngOptions o = smallRgb();  // 30 rows: 9, 7, 7, 7
+  const std::vector<std::uint8_t> file = segmentedPng(o);
+  const auto png = findPngSegments(file.data(), file.size());
+  ASSERT_TRUE(png.has_value());
+  std::mutex mutex;
+  std::vector<int> told(o.height, 0);
+  std::vector<std::uint32_t> segmentOf(o.height, 0);
+  bool inOrder = true;
+  std::vector<std::uint32_t> lastInSegment(o.height, 0);
+  PixelBytes bgra;
+  bgra.resize(static_cast<std::size_t>(o.width) * o.height * 4);
+  const PngRowWritten written = [&](std::uint32_t row, std::uint32_t first) {
+    std::lock_guard<std::mutex> lock(mutex);
+    // The row's pixels are there when it is told.
+    const auto reference = libpngBgra(file.data(), file.size());
+    inOrder = inOrder && row >= first && (row == first || lastInSegment[first] == row - 1) &&
+              std::equal(bgra.begin() + static_cast<std::ptrdiff_t>(row) * o.width * 4,
+                         bgra.begin() + static_cast<std::ptrdiff_t>(row + 1) * o.width * 4,
+                         reference->bgra.begin() + static_cast<std::ptrdiff_t>(row) * o.width * 4);
+    lastInSegment[first] = row;
+    ++told[row];
+    segmentOf[row] = first;
+  };
+  ASSERT_TRUE(decodePngSegments(*png, bgra.data(), 3, {}, written));
+  EXPECT_TRUE(inOrder);
+  for (std::uint32_t row = 0; row < o.height; ++row) {
+    EXPECT_EQ(told[row], 1) << row;
+    EXPECT_EQ(segmentOf[row], row < 9 ? 0u : 9 + (row - 9) / 7 * 7) << row;
   }
 }
 
