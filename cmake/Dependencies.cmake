@@ -20,3 +20,12 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
+
+# zlib inflates the built-in plate's independently compressed segments on all cores
+# (src/imaging/segmented_png_decoder.cpp): Debian's zlib1g-dev natively,
+# libz-mingw-w64-dev in the cross build, linked statically there so that the program
+# still imports only system DLLs.
+if(TESSARY_WINDOWS)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
+find_package(ZLIB REQUIRED)

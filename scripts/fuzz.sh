@@ -24,7 +24,7 @@ seconds="${1:-$([ $seeds_only = 1 ] && echo 5 || echo 60)}"
 case "$seconds" in (*[!0-9]*|'') echo "usage: $0 [--seeds-only] [seconds per target]" >&2; exit 2;; esac
 
 build="$TESSARY_BUILD/fuzz"
-targets=(image_header sheet_reader text_rules notes_csv path_and_crop)
+targets=(image_header sheet_reader text_rules notes_csv path_and_crop segmented_png)
 
 cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=/usr/bin/clang++ >/dev/null

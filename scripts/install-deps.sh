@@ -6,14 +6,16 @@ packages=(
   cmake ninja-build g++ make pkg-config          # native build of the rules and host tools
   googletest                                     # GoogleTest sources, built by the project
   nlohmann-json3-dev                             # JSON library (headers)
-  zlib1g-dev                                     # zlib, for the plate generator
+  zlib1g-dev                                     # zlib: the plate generator, the native decoder tests
   g++-mingw-w64-x86-64 mingw-w64-tools           # cross compiler for Tessary.exe
+  libz-mingw-w64-dev                             # zlib for Tessary.exe (the plate's parallel decode)
   wine wine64                                    # runs the program and its tests
   xvfb xauth xdotool x11-utils                   # virtual display and input for UI tests
   imagemagick                                    # screenshots and reference decodes
   zip unzip                                      # the release zip
   clang libclang-rt-14-dev                       # libFuzzer targets (scripts/fuzz.sh)
-  libjpeg62-turbo-dev libpng-dev libtiff-dev     # reference readers of the header fuzz target
+  libjpeg62-turbo-dev libpng-dev libtiff-dev     # reference readers of the fuzz targets and decoder tests
+  libvips-tools                                  # a native reference of the load benchmark (vips)
   fonts-liberation fonts-wine                    # fonts for the desk under Wine
 )
 missing=()

@@ -5,13 +5,15 @@
 #                             JSON library's licence (resource 321), as built into
 #                             the program, then the notices of the libraries the
 #                             compiler links into the program (the GCC runtime
-#                             libraries, the mingw-w64 runtime and winpthreads),
+#                             libraries, the mingw-w64 runtime, winpthreads and
+#                             zlib),
 #                             taken from the installed Debian packages' copyright
 #                             files; wrapped to 78 columns.
 # Run as: cmake -DVERSION=... -DLICENSE=... -DREADME_TEMPLATE=... -DCREDITS=...
 #               -DLICENCE=... -DGCC_VERSION=... -DGCC_COPYRIGHT=... -DMINGW_COPYRIGHT=...
+#               -DZLIB_COPYRIGHT=...
 #               -DOUT_DIR=... -P make_release_texts.cmake
-foreach(var VERSION LICENSE README_TEMPLATE CREDITS LICENCE GCC_VERSION GCC_COPYRIGHT MINGW_COPYRIGHT OUT_DIR)
+foreach(var VERSION LICENSE README_TEMPLATE CREDITS LICENCE GCC_VERSION GCC_COPYRIGHT MINGW_COPYRIGHT ZLIB_COPYRIGHT OUT_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "make_release_texts: ${var} is not set")
   endif()
@@ -140,6 +142,9 @@ dep5_notice("${mingw}" "mingw-w64-crt/gdtoa/qnan.c" mingw_gay)
 dep5_notice("${mingw}" "mingw-w64-libraries/winpthreads/*" winpthreads_main)
 dep5_notice("${mingw}" "mingw-w64-libraries/winpthreads/include/pthread.h" winpthreads_header)
 
+file(READ "${ZLIB_COPYRIGHT}" zlib)
+dep5_notice("${zlib}" "*\n" zlib_main)
+
 # The GCC Runtime Library Exception, as the GCC package's copyright file quotes it.
 file(READ "${GCC_COPYRIGHT}" gcc)
 string(FIND "${gcc}" "GCC RUNTIME LIBRARY EXCEPTION\n" start)
@@ -191,7 +196,13 @@ ${winpthreads_main}
 
 Its header pthread.h:
 
-${winpthreads_header}")
+${winpthreads_header}
+
+ZLIB
+
+The compression library zlib, which inflates the built-in plate's image data.
+
+${zlib_main}")
 
 file(READ "${CREDITS}" credits_text)
 file(READ "${LICENCE}" licence_text)

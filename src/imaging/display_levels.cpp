@@ -1,8 +1,11 @@
 #include "imaging/display_levels.h"
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 namespace tessary {
 namespace {
@@ -74,11 +77,16 @@ std::vector<LevelSize> displayLevelSizes(std::uint32_t width, std::uint32_t heig
 }
 
 void halvePixels(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out) {
+  halvePixelRows(bgra, width, height, out, 0, halfUp(height));
+}
+
+void halvePixelRows(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    std::uint32_t firstRow, std::uint32_t endRow) {
   const std::uint32_t outWidth = halfUp(width);
   const std::uint32_t outHeight = halfUp(height);
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
   const std::uint32_t pairs = width / 2;  // whole 2-pixel column pairs
-  for (std::uint32_t y = 0; y < outHeight; ++y) {
+  for (std::uint32_t y = firstRow; y < endRow && y < outHeight; ++y) {
     const std::uint8_t* r0 = bgra + rowBytes * (2 * static_cast<std::size_t>(y));
     const bool twoRows = 2 * y + 1 < height;
     const std::uint8_t* r1 = twoRows ? r0 + rowBytes : r0;
@@ -121,27 +129,111 @@ void halvePixels(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t he
   }
 }
 
+unsigned displayLevelWorkers() {
+  return std::min(kMaxDisplayLevelWorkers, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void halvePixelsInBands(const std::uint8_t* bgra, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                        unsigned workers) {
+  const std::uint32_t outHeight = halfUp(height);
+  const std::uint64_t outPixels = static_cast<std::uint64_t>(halfUp(width)) * outHeight;
+  const std::uint32_t bands = (outHeight + kDisplayLevelBandRows - 1) / kDisplayLevelBandRows;
+  if (workers <= 1 || bands <= 1 || outPixels < kDisplayLevelParallelPixels) {
+    halvePixelRows(bgra, width, height, out, 0, outHeight);
+    return;
+  }
+  // Bands of rows taken in turn by every worker, the calling thread included: each
+  // output row is made by the same code whichever worker makes it.
+  std::atomic<std::uint32_t> next{0};
+  auto work = [&]() noexcept {
+    for (std::uint32_t band = next.fetch_add(1); band < bands; band = next.fetch_add(1)) {
+      const std::uint32_t first = band * kDisplayLevelBandRows;
+      halvePixelRows(bgra, width, height, out, first, std::min(outHeight, first + kDisplayLevelBandRows));
+    }
+  };
+  std::vector<std::thread> others;
+  try {
+    const unsigned wanted = std::min(workers, bands) - 1;
+    others.reserve(wanted);
+    for (unsigned i = 0; i < wanted; ++i) others.emplace_back(work);
+  } catch (...) {
+    // Fewer workers than wished: those that started, and this thread, do it all.
+  }
+  work();
+  for (std::thread& t : others) t.join();
+}
+
+namespace {
+
+// Appends the levels of `sizes` from index `from` on to `levels`, each halved from the
+// one before it (the first of them from `source`, of sourceWidth x sourceHeight).
+void appendLevels(std::vector<DisplayLevel>& levels, const std::vector<LevelSize>& sizes, std::size_t from,
+                  const std::uint8_t* source, std::uint32_t sourceWidth, std::uint32_t sourceHeight) {
+  const unsigned workers = displayLevelWorkers();
+  levels.reserve(sizes.size());
+  for (std::size_t i = from; i < sizes.size(); ++i) {
+    DisplayLevel level;
+    level.width = sizes[i].width;
+    level.height = sizes[i].height;
+    // Left unset: the workers write every byte, each first touching its own pages.
+    level.bgra.resize(static_cast<std::size_t>(level.width) * level.height * 4);
+    halvePixelsInBands(source, sourceWidth, sourceHeight, level.bgra.data(), workers);
+    levels.push_back(std::move(level));
+    // The buffer moved with the level; its address is unchanged.
+    source = levels.back().bgra.data();
+    sourceWidth = levels.back().width;
+    sourceHeight = levels.back().height;
+  }
+}
+
+}  // namespace
+
 void buildDisplayLevels(Pixels& image, std::uint32_t minimumWidth, std::uint32_t minimumHeight) {
   image.displayLevels.clear();
   const std::vector<LevelSize> sizes = displayLevelSizes(image.width, image.height, minimumWidth, minimumHeight);
   if (sizes.empty() || image.bgra.size() != static_cast<std::size_t>(image.width) * image.height * 4) return;
   std::vector<DisplayLevel> levels;
-  levels.reserve(sizes.size());
-  const std::uint8_t* source = image.bgra.data();
-  std::uint32_t sourceWidth = image.width;
-  std::uint32_t sourceHeight = image.height;
-  for (const LevelSize& size : sizes) {
-    DisplayLevel level;
-    level.width = size.width;
-    level.height = size.height;
-    level.bgra.resize(static_cast<std::size_t>(size.width) * size.height * 4);
-    halvePixels(source, sourceWidth, sourceHeight, level.bgra.data());
-    levels.push_back(std::move(level));
-    // The buffer moved with the level; its address is unchanged.
-    source = levels.back().bgra.data();
-    sourceWidth = size.width;
-    sourceHeight = size.height;
+  appendLevels(levels, sizes, 0, image.bgra.data(), image.width, image.height);
+  image.displayLevels = std::move(levels);
+}
+
+FirstDisplayLevelAlongside::FirstDisplayLevelAlongside(const std::uint8_t* bgra, std::uint32_t width,
+                                                       std::uint32_t height, std::uint32_t minimumWidth,
+                                                       std::uint32_t minimumHeight)
+    : bgra_(bgra), width_(width), height_(height),
+      sizes_(displayLevelSizes(width, height, minimumWidth, minimumHeight)) {
+  if (sizes_.empty()) return;
+  first_.width = sizes_.front().width;
+  first_.height = sizes_.front().height;
+  // Left unset: every row is written, by the worker that halves it.
+  first_.bgra.resize(static_cast<std::size_t>(first_.width) * first_.height * 4);
+}
+
+void FirstDisplayLevelAlongside::halveRow(std::uint32_t outRow) noexcept {
+  halvePixelRows(bgra_, width_, height_, first_.bgra.data(), outRow, outRow + 1);
+}
+
+void FirstDisplayLevelAlongside::rowWritten(std::uint32_t row, std::uint32_t segmentFirstRow) noexcept {
+  if (first_.bgra.empty()) return;
+  if ((row & 1u) != 0) {
+    // Rows row - 1 and row: both written once row is, when they share a segment.
+    if (row > segmentFirstRow) halveRow(row / 2);
+  } else if (row + 1 == height_) {
+    // The last row of an odd height is halved alone.
+    halveRow(row / 2);
   }
+}
+
+void FirstDisplayLevelAlongside::finish(Pixels& image, const std::vector<std::uint32_t>& segmentFirstRows) {
+  image.displayLevels.clear();
+  if (first_.bgra.empty()) return;
+  // The pairs split between two segments: an odd first row and the row above it.
+  for (std::uint32_t firstRow : segmentFirstRows) {
+    if ((firstRow & 1u) != 0) halveRow(firstRow / 2);
+  }
+  std::vector<DisplayLevel> levels;
+  levels.push_back(std::move(first_));
+  appendLevels(levels, sizes_, 1, levels.front().bgra.data(), levels.front().width, levels.front().height);
   image.displayLevels = std::move(levels);
 }
 

@@ -134,7 +134,10 @@ std::shared_ptr<Pixels> decodeImage(const std::uint8_t* bytes, std::size_t count
 
   const UINT stride = width * 4;
   const std::size_t bufferSize = static_cast<std::size_t>(stride) * height;  // <= 600,000,000
-  pixels->bgra.resize(bufferSize);
+  // Zeroed before the converter fills it, as it always has been (PixelBytes leaves
+  // new bytes unset; only the plate's parallel decode, whose workers write every
+  // byte themselves, relies on that).
+  pixels->bgra.resize(bufferSize, 0);
   // The converter is asked for bands of rows, each straight into its place in the
   // final buffer: asked for the whole frame at once, it would hold a second copy of
   // the whole image while it converts. The bytes are the same either way.

@@ -11,10 +11,9 @@
 #include "app/status_and_controls.h"
 #include "imaging/background_job_win.h"
 #include "imaging/display_levels.h"
-#include "imaging/image_decoder_win.h"
 #include "imaging/image_file_win.h"
+#include "imaging/plate_decoder_win.h"
 #include "imaging/plate_identity.h"
-#include "imaging/plate_resource_win.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"
@@ -32,35 +31,7 @@ std::u16string plateTitle() {
   return std::u16string(title.begin(), title.end());
 }
 
-bool runningUnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 }  // namespace
-
-void releaseFileBackedPages(const void* data, std::size_t size) {
-  SYSTEM_INFO system{};
-  GetSystemInfo(&system);
-  const std::uintptr_t page = system.dwPageSize == 0 ? 4096 : system.dwPageSize;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data);
-  // Whole pages only: a page shared with other data at either end is left alone.
-  const std::uintptr_t begin = (start + page - 1) / page * page;
-  const std::uintptr_t end = (start + size) / page * page;
-  if (size == 0 || end <= begin) {
-    return;
-  }
-  void* first = reinterpret_cast<void*>(begin);
-  const SIZE_T length = end - begin;
-  // Windows: pages that are not locked leave the working set (the call then
-  // reports ERROR_NOT_LOCKED, which is the expected outcome).
-  VirtualUnlock(first, length);
-  // Wine keeps the pages mapped until they are reset, which drops clean file pages
-  // from the resident set (they are read from the file again when touched).
-  if (runningUnderWine()) {
-    VirtualAlloc(first, length, MEM_RESET, PAGE_READONLY);
-  }
-}
 
 std::u16string imageTitleFor(const Session& session, const std::u16string& path) {
   if (path.empty()) {
@@ -79,22 +50,17 @@ void loadWorker(const std::u16string& path, WorkerResult& result) {
   if (!path.empty()) {
     image = openImageFile(path);
   } else {
-    // The plate is decoded straight from the module's resource memory.
-    const PlateBytes plate = plateResourceBytes(GetModuleHandleW(nullptr));
-    // The compressed plate is needed again only at its next load: its pages, backed
-    // by the program file, leave the resident memory once it is decoded (or has
-    // failed to decode), so that the desk does not hold 137 MB it has no use for,
-    // least of all while it is hidden to the tray.
-    struct ReleaseAfterUse {
-      const PlateBytes& plate;
-      ~ReleaseAfterUse() { releaseFileBackedPages(plate.data, plate.size); }
-    } release{plate};
-    image = decodeImage(plate.data, plate.size);
+    // The plate is decoded straight from the module's resource memory, on every
+    // core. Its pages are backed by the program file: the system drops them by
+    // itself when it needs the memory, and a later load (a return from the tray)
+    // finds them still there when it does not.
+    image = decodeOwnPlate();
   }
   // The reduced display copies only speed up drawing at small zooms: without the
   // memory for them the image is still shown, from its full-size bitmap.
   try {
-    buildDisplayLevels(*image);
+    // The plate's parallel decode makes them as it goes; any other image gets them here.
+    if (image->displayLevels.empty()) buildDisplayLevels(*image);
     createDisplayLevelBitmaps(*image);
   } catch (...) {
     image->displayLevels.clear();

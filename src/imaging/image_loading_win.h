@@ -17,12 +17,6 @@ void startImageLoad(Session& session, const std::u16string& path);
 // Raises on failure; sets `result.image` and `result.ok` on success.
 void loadWorker(const std::u16string& path, WorkerResult& result);
 
-// Takes the whole pages inside [data, data + size) out of the process's resident
-// memory. Only for memory that is read-only and backed by a file (the program's
-// own resources): its contents stay as they are and are read again from the file
-// when next touched. Best effort: nothing is reported.
-void releaseFileBackedPages(const void* data, std::size_t size);
-
 // Brings back the image that hiding to the notification area released, when the
 // desk is shown again (the icon, its menu's Open, a second start): at once when no
 // job runs, otherwise when the running job ends (unless that job is this return

@@ -3,6 +3,7 @@
 // No window, no single-instance lock and no data folder are involved.
 #include "selftest/self_test_win.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -14,6 +15,7 @@
 #include "imaging/image_decoder_win.h"
 #include "imaging/image_file_win.h"
 #include "imaging/pixels.h"
+#include "imaging/plate_decoder_win.h"
 #include "imaging/plate_identity.h"
 #include "imaging/plate_resource_win.h"
 #include "imaging/sha256_win.h"
@@ -102,15 +104,15 @@ bool checkCropExport(const std::filesystem::path& scratch) {
   Pixels source;
   source.width = kCropCheckSourceWidth;
   source.height = kCropCheckSourceHeight;
-  source.bgra = cropCheckSourcePixels();
-  const std::vector<std::uint8_t> before = source.bgra;
+  const std::vector<std::uint8_t> before = cropCheckSourcePixels();
+  source.bgra.assign(before.begin(), before.end());
   const CropRect crop{2, 1, 3, 4};
   const std::filesystem::path target = scratch / "crop.png";
   encodeCropPng(source, crop, target);
   const std::wstring wide = target.wstring();
   const auto decoded = openImageFile(std::u16string(wide.begin(), wide.end()));
   return pixelsEqualCrop(*decoded, before, source.width, crop.x, crop.y, crop.width, crop.height) &&
-         source.bgra == before;
+         std::equal(source.bgra.begin(), source.bgra.end(), before.begin(), before.end());
 }
 
 // Resource 301 is exactly the plate the build measured when it embedded it.
@@ -119,10 +121,11 @@ bool checkPlateIdentity(HINSTANCE instance) {
   return plate.size == kPlateSize && sha256Hex(plate.data, plate.size) == kPlateSha256;
 }
 
-// The plate decodes whole at full resolution; a missing resource raises "Missing atlas".
+// The plate decodes whole at full resolution, as the desk decodes it; a missing
+// resource raises "Missing atlas".
 bool checkPlateDecode(HINSTANCE instance) {
   const PlateBytes plate = plateResourceBytes(instance);
-  const auto image = decodeImage(plate.data, plate.size);
+  const auto image = decodePlateBytes(plate.data, plate.size);
   return image->width == kPlateWidth && image->height == kPlateHeight && image->bgra.size() == kPlatePixelBytes;
 }
 

@@ -37,6 +37,7 @@ const std::map<std::string, std::string>& noticeOf() {
       {"crt2u.o", "MINGW-W64 RUNTIME"},
       {"libpthread.a", "WINPTHREADS"},
       {"libwinpthread.a", "WINPTHREADS"},
+      {"libz.a", "ZLIB"},
   };
   return table;
 }

@@ -71,7 +71,7 @@ TEST(EncodeCropPng, CropDecodesBackToTheSourcePixelsByteForByte) {
   // A transparent and a half-transparent pixel inside the crop keep their alpha.
   image->bgra[(2 * 8 + 3) * 4 + 3] = 0;
   image->bgra[(3 * 8 + 4) * 4 + 3] = 128;
-  const std::vector<std::uint8_t> sourceBefore = image->bgra;
+  const PixelBytes sourceBefore = image->bgra;
   const CropRect crop{2, 1, 3, 4};
   const std::filesystem::path path = f.folder.path() / "crop.png";
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace tessary {
@@ -32,7 +33,8 @@ Pixels makeImage(std::uint32_t width, std::uint32_t height, const std::function<
   return image;
 }
 
-Bgra pixelOf(const std::vector<std::uint8_t>& bgra, std::uint32_t width, std::uint32_t x, std::uint32_t y) {
+template <typename Bytes>
+Bgra pixelOf(const Bytes& bgra, std::uint32_t width, std::uint32_t x, std::uint32_t y) {
   const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
   return {bgra[at], bgra[at + 1], bgra[at + 2], bgra[at + 3]};
 }
@@ -180,7 +182,7 @@ TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
     return Bgra{static_cast<std::uint8_t>(x * 19 + y * 7), static_cast<std::uint8_t>(x * y * 5),
                 static_cast<std::uint8_t>(250 - x * 3), static_cast<std::uint8_t>(x == 4 ? 0 : 255 - y * 20)};
   });
-  const std::vector<std::uint8_t> original = image.bgra;
+  const PixelBytes original = image.bgra;
   buildDisplayLevels(image, 1, 1);
   ASSERT_EQ(image.displayLevels.size(), 4u);  // 7x4, 4x2, 2x1, 1x1
   const std::uint8_t* source = image.bgra.data();
@@ -190,7 +192,7 @@ TEST(DisplayLevels, BuildsEveryLevelFromTheOneBeforeAndLeavesTheOriginalAlone) {
     EXPECT_EQ(level.width, (width + 1) / 2);
     EXPECT_EQ(level.height, (height + 1) / 2);
     ASSERT_EQ(level.bgra.size(), static_cast<std::size_t>(level.width) * level.height * 4);
-    std::vector<std::uint8_t> expected(level.bgra.size());
+    PixelBytes expected(level.bgra.size());
     halvePixels(source, width, height, expected.data());
     EXPECT_EQ(level.bgra, expected);
     EXPECT_EQ(level.bitmap, nullptr);
@@ -265,6 +267,104 @@ TEST(DisplayLevelChoice, NeverReducesAChosenSourceByMoreThanTwo) {
       }
     }
   }
+}
+
+TEST(DisplayLevels, BandsOnManyWorkersGiveTheSameBytesAsOneWorker) {
+  // Large enough to be shared out (more than kDisplayLevelParallelPixels halved
+  // pixels), odd on both sides, with translucent rows across band edges.
+  std::uint32_t state = 777;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  const std::uint32_t width = 1203, height = 1001;
+  const Pixels image = makeImage(width, height, [&](std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t alpha = (y % 64 == 63 || y % 64 == 0) ? next() : 255;
+    return Bgra{next(), static_cast<std::uint8_t>(x + y), next(), static_cast<std::uint8_t>(x % 9 == 0 ? 0 : alpha)};
+  });
+  ASSERT_GE(static_cast<std::uint64_t>((width + 1) / 2) * ((height + 1) / 2), kDisplayLevelParallelPixels);
+  const std::size_t outBytes = static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2) * 4;
+  std::vector<std::uint8_t> expected(outBytes);
+  halvePixels(image.bgra.data(), width, height, expected.data());
+  for (unsigned workers : {1u, 2u, 3u, 7u, kMaxDisplayLevelWorkers}) {
+    PixelBytes out(outBytes);
+    halvePixelsInBands(image.bgra.data(), width, height, out.data(), workers);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), expected.begin(), expected.end())) << workers << " workers";
+  }
+  // Bands asked for one by one, the last one past the end, give the same rows.
+  PixelBytes banded(outBytes);
+  for (std::uint32_t first = 0; first < (height + 1) / 2; first += 37) {
+    halvePixelRows(image.bgra.data(), width, height, banded.data(), first, first + 37);
+  }
+  EXPECT_TRUE(std::equal(banded.begin(), banded.end(), expected.begin(), expected.end()));
+  // The whole chain of levels is the same bytes as halving level after level.
+  Pixels chained = image;
+  buildDisplayLevels(chained);
+  const std::uint8_t* source = chained.bgra.data();
+  std::uint32_t w = width, h = height;
+  for (const DisplayLevel& level : chained.displayLevels) {
+    std::vector<std::uint8_t> one(level.bgra.size());
+    halvePixels(source, w, h, one.data());
+    EXPECT_TRUE(std::equal(level.bgra.begin(), level.bgra.end(), one.begin(), one.end())) << level.width;
+    source = level.bgra.data();
+    w = level.width;
+    h = level.height;
+  }
+}
+
+TEST(DisplayLevels, FirstLevelMadeAlongsideADecodeIsTheSameAsAfterIt) {
+  // Segments of odd and even heights (so that some row pairs straddle two segments),
+  // told segment by segment in a scrambled order as workers would, from several
+  // threads; an odd and an even image height.
+  std::uint32_t state = 4242;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  for (const std::uint32_t height : {301u, 300u}) {
+    SCOPED_TRACE(height);
+    const std::uint32_t width = 263;
+    Pixels image = makeImage(width, height, [&](std::uint32_t x, std::uint32_t y) {
+      return Bgra{next(), static_cast<std::uint8_t>(x * y), next(), static_cast<std::uint8_t>(y % 5 == 0 ? next() : 255)};
+    });
+    Pixels expected = image;
+    buildDisplayLevels(expected);
+    ASSERT_GE(expected.displayLevels.size(), 2u);
+
+    // Segments of 37 rows, the first one taller by the remainder, as in the file.
+    const std::uint32_t segments = 8, rows = height / segments;
+    std::vector<std::uint32_t> firstRows;
+    for (std::uint32_t k = 0; k < segments; ++k) firstRows.push_back(k == 0 ? 0 : rows + height % segments + (k - 1) * rows);
+    FirstDisplayLevelAlongside alongside(image.bgra.data(), width, height);
+    const std::vector<std::uint32_t> order = {5, 0, 7, 2, 1, 6, 3, 4};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 2; ++w) {
+      workers.emplace_back([&, w] {
+        for (std::size_t i = static_cast<std::size_t>(w); i < order.size(); i += 2) {
+          const std::uint32_t k = order[i];
+          const std::uint32_t end = k + 1 < segments ? firstRows[k + 1] : height;
+          for (std::uint32_t row = firstRows[k]; row < end; ++row) alongside.rowWritten(row, firstRows[k]);
+        }
+      });
+    }
+    for (std::thread& t : workers) t.join();
+    alongside.finish(image, firstRows);
+
+    ASSERT_EQ(image.displayLevels.size(), expected.displayLevels.size());
+    for (std::size_t i = 0; i < image.displayLevels.size(); ++i) {
+      const DisplayLevel& got = image.displayLevels[i];
+      const DisplayLevel& want = expected.displayLevels[i];
+      EXPECT_EQ(got.width, want.width);
+      EXPECT_EQ(got.height, want.height);
+      EXPECT_TRUE(got.bgra == want.bgra) << "level " << i;
+    }
+  }
+  // An image too small for levels gets none.
+  Pixels small = makeImage(40, 30, [](std::uint32_t, std::uint32_t) { return Bgra{1, 2, 3, 255}; });
+  FirstDisplayLevelAlongside none(small.bgra.data(), 40, 30);
+  for (std::uint32_t row = 0; row < 30; ++row) none.rowWritten(row, 0);
+  none.finish(small, {0});
+  EXPECT_TRUE(small.displayLevels.empty());
 }
 
 TEST(DisplayLevelChoice, PointsIntoTheImagesOwnLevels) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -165,57 +164,6 @@ TEST(ImageLoading, FailingLoadKeepsPreviousImageMarkersAndViewAndShows26) {
     EXPECT_FALSE(f.session.jobRunning);
     EXPECT_TRUE(f.view.enabledStates.at(ID_OPEN_IMAGE));
   }
-}
-
-// Whether each page of [data, data + pages x page size) is in the resident set.
-std::vector<bool> residentPages(const std::uint8_t* data, std::size_t pages, std::size_t pageSize) {
-  std::vector<PSAPI_WORKING_SET_EX_INFORMATION> info(pages);
-  for (std::size_t i = 0; i < pages; ++i) info[i].VirtualAddress = const_cast<std::uint8_t*>(data + i * pageSize);
-  std::vector<bool> resident(pages, false);
-  if (K32QueryWorkingSetEx(GetCurrentProcess(), info.data(),
-                           static_cast<DWORD>(info.size() * sizeof(info[0])))) {
-    for (std::size_t i = 0; i < pages; ++i) resident[i] = info[i].VirtualAttributes.Valid != 0;
-  }
-  return resident;
-}
-
-TEST(ImageLoading, ReleasedFilePagesLeaveTheResidentSetAndKeepTheirBytes) {
-  // A read-only view of a file stands in for the program's resources: its whole
-  // pages inside the range leave the resident set; the partial pages at both ends
-  // stay; every byte reads back unchanged afterwards (from the file).
-  JobWindowSession f;
-  SYSTEM_INFO system{};
-  GetSystemInfo(&system);
-  const std::size_t page = system.dwPageSize;
-  const std::size_t pages = 64;
-  std::string content(pages * page, '\0');
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7 + i / page) & 0xFF);
-  const std::filesystem::path path = f.folder.path() / "resource.bin";
-  writeBytes(path, content);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  ASSERT_NE(mapping, nullptr);
-  const auto* view = static_cast<const std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  ASSERT_NE(view, nullptr);
-
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < content.size(); i += page) sum += view[i];
-  const std::vector<bool> before = residentPages(view, pages, page);
-  EXPECT_EQ(std::count(before.begin(), before.end(), true), static_cast<long>(pages)) << sum;
-
-  // From the middle of page 1 to the middle of page 62: pages 2 to 61 are whole.
-  releaseFileBackedPages(view + page + page / 2, (pages - 3) * page);
-  const std::vector<bool> after = residentPages(view, pages, page);
-  EXPECT_TRUE(after[0]);
-  EXPECT_TRUE(after[1]);
-  EXPECT_TRUE(after[pages - 2]);
-  EXPECT_EQ(std::count(after.begin() + 2, after.end() - 2, true), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), content.size()), content);
-
-  UnmapViewOfFile(view);
-  CloseHandle(mapping);
-  CloseHandle(file);
 }
 
 TEST(ImageLoading, PlateWithoutItsResourceFailsLikeAnyLoad) {

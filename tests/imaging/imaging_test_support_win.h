@@ -4,8 +4,11 @@
 #include <psapi.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "imaging/pixels.h"
@@ -24,6 +27,19 @@ inline std::string imageErrorOf(const std::function<void()>& action) {
   }
   return "no error";
 }
+
+// Tessary.exe of the same build: bin/ beside the test programs' folder.
+inline std::filesystem::path builtProgramPath() {
+  wchar_t self[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return std::filesystem::path(std::wstring(self, length)).parent_path().parent_path() / L"bin" / L"Tessary.exe";
+}
+
+// A module loaded by the test (the built program as a data file), freed at scope exit.
+struct ModuleFree {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
 
 inline std::vector<std::uint8_t> bytesOf(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());

@@ -196,6 +196,108 @@ TEST(PlateGenerator, WritesAValidRgbPngTitledAsSynthetic) {
   EXPECT_GT(bright, 10u);  // star cores and lit rims
 }
 
+struct ChunkView {
+  std::string type;
+  const std::uint8_t* data;
+  std::uint32_t length;
+};
+
+std::vector<ChunkView> chunksOf(const std::vector<std::uint8_t>& file) {
+  std::vector<ChunkView> chunks;
+  for (std::size_t at = 8; at + 12 <= file.size();) {
+    const std::uint32_t length = be32(&file[at]);
+    chunks.push_back({std::string(reinterpret_cast<const char*>(&file[at + 4]), 4), &file[at + 8], length});
+    at += 12 + static_cast<std::size_t>(length);
+  }
+  return chunks;
+}
+
+// Inflates one segment's data alone (raw deflate, a fresh window): the bytes it
+// gives, and whether it ended the stream.
+std::vector<std::uint8_t> inflateAlone(const std::uint8_t* data, std::size_t size, bool& ended) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+  std::vector<std::uint8_t> out;
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  int rc = Z_OK;
+  do {
+    std::uint8_t buffer[1 << 15];
+    z.next_out = buffer;
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_SYNC_FLUSH);
+    out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+  } while (rc == Z_OK && (z.avail_in > 0 || z.avail_out == 0));
+  ended = rc == Z_STREAM_END;
+  EXPECT_TRUE(rc == Z_OK || rc == Z_STREAM_END || rc == Z_BUF_ERROR) << rc;
+  EXPECT_EQ(z.avail_in, 0u);
+  inflateEnd(&z);
+  return out;
+}
+
+TEST(PlateGenerator, CutsTheImageDataIntoSegmentsThatDecodeAlone) {
+  // The "PNG Restart Marker" layout: a mARK chunk (method 0, type 1, the count)
+  // right before the first IDAT; one IDAT chunk a segment, each inflating on its own
+  // to exactly its rows (height / N each, the first one taller by the remainder),
+  // the first row of each later segment filtered with None or Sub.
+  struct Case {
+    std::uint32_t width, height;
+    std::vector<std::string> arguments;
+    std::uint32_t segments;
+  };
+  for (const Case& c : {Case{1201, 693, {}, 64}, Case{640, 20, {"--segments", "8"}, 8}, Case{300, 12, {}, 11},
+                        Case{200, 30, {"--segments", "1"}, 1}}) {
+    SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height);
+    TempFolder folder;
+    const fs::path out = folder.path() / "plate.png";
+    std::vector<std::string> arguments = {"--width", std::to_string(c.width), "--height", std::to_string(c.height),
+                                          "--out", out.string()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    ASSERT_EQ(runGenerator(arguments), 0);
+    const std::vector<std::uint8_t> file = readAll(out);
+    const std::vector<ChunkView> chunks = chunksOf(file);
+    std::size_t firstData = 0;
+    while (firstData < chunks.size() && chunks[firstData].type != "IDAT") ++firstData;
+    ASSERT_GE(firstData, 2u);
+    const ChunkView& mark = chunks[firstData - 1];
+    ASSERT_EQ(mark.type, "mARK");
+    ASSERT_EQ(mark.length, 6u);
+    EXPECT_EQ(mark.data[0], 0);  // method 0: equal segments
+    EXPECT_EQ(mark.data[1], 1);  // type 1: one IDAT chunk a segment
+    EXPECT_EQ(be32(mark.data + 2), c.segments);
+    ASSERT_EQ(chunks.size(), firstData + c.segments + 1);
+    EXPECT_EQ(chunks.back().type, "IEND");
+
+    const std::size_t rowBytes = static_cast<std::size_t>(c.width) * 3 + 1;
+    const std::uint32_t rows = c.height / c.segments;
+    for (std::uint32_t k = 0; k < c.segments; ++k) {
+      SCOPED_TRACE(::testing::Message() << "segment " << k);
+      const ChunkView& data = chunks[firstData + k];
+      ASSERT_EQ(data.type, "IDAT");
+      const bool last = k + 1 == c.segments;
+      const std::size_t skip = k == 0 ? 2 : 0;  // the zlib header
+      const std::size_t trailer = last ? 4 : 0;  // the Adler-32
+      bool ended = false;
+      const std::vector<std::uint8_t> raw = inflateAlone(data.data + skip, data.length - skip - trailer, ended);
+      EXPECT_EQ(ended, last);
+      ASSERT_EQ(raw.size(), rowBytes * (k == 0 ? rows + c.height % c.segments : rows));
+      if (k > 0) EXPECT_LE(raw[0], 1) << "first row's filter";
+    }
+  }
+  // A single row cannot be cut: no mARK chunk, one IDAT.
+  TempFolder folder;
+  const fs::path out = folder.path() / "row.png";
+  ASSERT_EQ(runGenerator({"--width", "50", "--height", "1", "--out", out.string()}), 0);
+  const std::vector<ChunkView> chunks = chunksOf(readAll(out));
+  int marks = 0, data = 0;
+  for (const ChunkView& chunk : chunks) {
+    marks += chunk.type == "mARK";
+    data += chunk.type == "IDAT";
+  }
+  EXPECT_EQ(marks, 0);
+  EXPECT_EQ(data, 1);
+}
+
 TEST(PlateGenerator, SameBytesOnEveryRunAndForAnyNumberOfThreads) {
   TempFolder folder;
   const std::vector<std::uint8_t> first = generate(folder.path() / "a.png", 1201, 693, 2);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "imaging/imaging_test_support_win.h"
 #include "imaging/pixels.h"
 #include "imaging/plate_identity.h"
 #include "imaging/sha256_win.h"
@@ -20,17 +21,8 @@ namespace {
 static_assert(kPlateSize > 0 && kPlateSize <= 209715200, "the plate must open like any image: at most 200 MiB");
 static_assert(sizeof(kPlateSha256) == 65, "a SHA-256 is 64 hexadecimal characters");
 
-// Tessary.exe of the same build: bin/ beside the tests' folder.
-std::filesystem::path programPath() {
-  wchar_t self[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return std::filesystem::path(std::wstring(self, length)).parent_path().parent_path() / L"bin" / L"Tessary.exe";
-}
-
-struct ModuleFree {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
+using imagetest::builtProgramPath;
+using imagetest::ModuleHandle;
 
 std::uint32_t be32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -47,7 +39,7 @@ TEST(PlateResource, ModuleWithoutThePlateRaisesMissingAtlas) {
 }
 
 TEST(PlateResource, ProgramCarriesTheRecordedPlate) {
-  const std::filesystem::path program = programPath();
+  const std::filesystem::path program = builtProgramPath();
   if (!std::filesystem::exists(program)) {
     GTEST_SKIP() << program.string() << " is not built yet";
   }

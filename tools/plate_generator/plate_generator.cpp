@@ -2,7 +2,9 @@
 // non-interlaced PNG. The same generator and zlib always give the same bytes (own
 // random numbers, no clock, a fixed band partition whatever the thread count).
 //
-//   plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S] [--quiet]
+//   plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S]
+//                   [--segments N] [--quiet]
+// (--segments: independently compressed segments of the image data, default 64.)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +27,9 @@ bool parseCount(const char* text, unsigned long max, unsigned long& value) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S] [--quiet]\n");
+  std::fprintf(stderr,
+               "usage: plate_generator [--width W] [--height H] [--out FILE] [--threads N] [--seed S] [--segments N] "
+               "[--quiet]\n");
   return 2;
 }
 
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
   unsigned threads = std::thread::hardware_concurrency();
   if (threads == 0) threads = 2;
   bool quiet = false;
+  plate::PngSettings png;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     unsigned long v = 0;
@@ -53,6 +58,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--threads" && parseCount(argv[i + 1], 256, v)) {
       threads = static_cast<unsigned>(v);
       ++i;
+    } else if (arg == "--segments" && parseCount(argv[i + 1], 30000, v)) {
+      png.segments = static_cast<std::uint32_t>(v);
+      ++i;
     } else if (arg == "--seed") {
       char* end = nullptr;
       sky.seed = std::strtoull(argv[++i], &end, 0);
@@ -68,7 +76,6 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const plate::SkyField field(sky);
     const auto prepared = std::chrono::steady_clock::now();
-    plate::PngSettings png;
     png.width = sky.width;
     png.height = sky.height;
     png.threads = threads;

@@ -34,9 +34,12 @@ inline int paeth(int a, int b, int c) {
 }
 
 // Chooses each row's filter by the smallest sum of absolute signed residuals (the
-// usual heuristic) and writes the filter byte and the filtered row to `out`.
-void filterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t length, std::uint8_t* out,
-               std::vector<std::uint8_t>& scratch) {
+// usual heuristic) and writes the filter byte and the filtered row to `out`. The
+// first row of a segment has no row above it (`prev` null): every filter then reads
+// zeros above, which only the image's first row may rely on, so a segment's first
+// row below it chooses between None and Sub (`filters` 2); all five otherwise.
+void filterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t length, int filters,
+               std::uint8_t* out, std::vector<std::uint8_t>& scratch) {
   constexpr std::size_t bpp = 3;
   scratch.resize(length * 5);
   std::uint8_t* f[5];
@@ -56,25 +59,25 @@ void filterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t le
     }
   }
   int best = 0;
-  for (int k = 1; k < 5; ++k) {
+  for (int k = 1; k < filters; ++k) {
     if (cost[k] < cost[best]) best = k;
   }
   out[0] = static_cast<std::uint8_t>(best);
   std::memcpy(out + 1, f[best], length);
 }
 
-void compressBand(const PngSettings& s, const RowRenderer& render, std::uint32_t y0, std::uint32_t y1, bool last,
-                  Band& band) {
+void compressSegment(const PngSettings& s, const RowRenderer& render, std::uint32_t y0, std::uint32_t y1, bool last,
+                     Band& band) {
   const std::size_t rowBytes = static_cast<std::size_t>(s.width) * 3;
-  const std::uint32_t first = y0 > 0 ? y0 - 1 : 0;  // the row above the band, for the Up/Average/Paeth filters
-  std::vector<std::uint8_t> rgb(rowBytes * (y1 - first));
-  render(first, y1, rgb.data());
+  std::vector<std::uint8_t> rgb(rowBytes * (y1 - y0));
+  render(y0, y1, rgb.data());
   std::vector<std::uint8_t> raw((rowBytes + 1) * (y1 - y0));
   std::vector<std::uint8_t> scratch;
   for (std::uint32_t y = y0; y < y1; ++y) {
-    const std::uint8_t* row = rgb.data() + rowBytes * (y - first);
-    const std::uint8_t* prev = y > 0 ? row - rowBytes : nullptr;
-    filterRow(row, prev, rowBytes, raw.data() + (rowBytes + 1) * (y - y0), scratch);
+    const std::uint8_t* row = rgb.data() + rowBytes * (y - y0);
+    const std::uint8_t* prev = y > y0 ? row - rowBytes : nullptr;
+    const int filters = (y == y0 && y0 > 0) ? 2 : 5;
+    filterRow(row, prev, rowBytes, filters, raw.data() + (rowBytes + 1) * (y - y0), scratch);
   }
   band.rawLength = raw.size();
   band.adler = static_cast<std::uint32_t>(adler32(1L, raw.data(), static_cast<uInt>(raw.size())));
@@ -132,51 +135,40 @@ class ChunkWriter {
   std::ofstream& file_;
 };
 
-// Splits the zlib stream into IDAT chunks of a fixed size.
-class IdatStream {
- public:
-  explicit IdatStream(ChunkWriter& w) : writer_(w) { buffer_.reserve(kChunk); }
-  void write(const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-      const std::size_t take = std::min(n, kChunk - buffer_.size());
-      buffer_.insert(buffer_.end(), p, p + take);
-      p += take;
-      n -= take;
-      if (buffer_.size() == kChunk) flush();
-    }
-  }
-  void flush() {
-    if (!buffer_.empty()) writer_.chunk("IDAT", buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
-
- private:
-  static constexpr std::size_t kChunk = 1u << 20;
-  ChunkWriter& writer_;
-  std::vector<std::uint8_t> buffer_;
-};
+// The segment count written for an image `height` rows high: the wanted count,
+// but below the height, as the extension requires (an image of one row has a
+// single segment and no mARK chunk).
+std::uint32_t segmentCount(std::uint32_t height, std::uint32_t wanted) {
+  if (height < 2) return 1;
+  return std::max<std::uint32_t>(1, std::min(wanted, height - 1));
+}
 
 }  // namespace
 
 void writePng(const std::filesystem::path& out, const PngSettings& s, const RowRenderer& render) {
-  if (s.width == 0 || s.height == 0 || s.bandRows == 0) throw std::invalid_argument("empty image");
-  const std::uint32_t bandCount = (s.height + s.bandRows - 1) / s.bandRows;
-  std::vector<Band> bands(bandCount);
+  if (s.width == 0 || s.height == 0 || s.segments == 0) throw std::invalid_argument("empty image");
+  // The segments of the extension's default method: height / N rows each, the
+  // first one taller by the remainder.
+  const std::uint32_t count = segmentCount(s.height, s.segments);
+  const bool marked = s.height >= 2;
+  const std::uint32_t rows = s.height / count;
+  const std::uint32_t firstRows = rows + s.height % count;
+  std::vector<Band> bands(count);
   std::atomic<std::uint32_t> nextBand{0};
   std::exception_ptr failure;
   std::mutex failureMutex;
   auto worker = [&]() {
     for (;;) {
       const std::uint32_t b = nextBand.fetch_add(1);
-      if (b >= bandCount) return;
+      if (b >= count) return;
       try {
-        const std::uint32_t y0 = b * s.bandRows;
-        const std::uint32_t y1 = std::min(s.height, y0 + s.bandRows);
-        compressBand(s, render, y0, y1, b + 1 == bandCount, bands[b]);
+        const std::uint32_t y0 = b == 0 ? 0 : firstRows + (b - 1) * rows;
+        const std::uint32_t y1 = b == 0 ? firstRows : y0 + rows;
+        compressSegment(s, render, y0, y1, b + 1 == count, bands[b]);
       } catch (...) {
         std::lock_guard<std::mutex> lock(failureMutex);
         if (!failure) failure = std::current_exception();
-        nextBand = bandCount;
+        nextBand = count;
         return;
       }
     }
@@ -215,18 +207,28 @@ void writePng(const std::filesystem::path& out, const PngSettings& s, const RowR
       t.insert(t.end(), value.begin(), value.end());
       chunks.chunk("tEXt", t.data(), t.size());
     }
-    IdatStream idat(chunks);
-    // zlib header: deflate, 32 KiB window; the level field says "default".
-    const std::uint8_t header[2] = {0x78, 0x9C};
-    idat.write(header, 2);
-    for (Band& b : bands) {
-      idat.write(b.deflated.data(), b.deflated.size());
-      std::vector<std::uint8_t>().swap(b.deflated);
+    if (marked) {
+      // mARK: segmentation method 0 (equal segments, the first taller by the
+      // remainder), type 1 (each segment is one IDAT chunk), the segment count.
+      std::uint8_t mark[6] = {0, 1, 0, 0, 0, 0};
+      ChunkWriter::put32(mark + 2, count);
+      chunks.chunk("mARK", mark, sizeof mark);
     }
-    std::uint8_t trailer[4];
-    ChunkWriter::put32(trailer, adler);
-    idat.write(trailer, 4);
-    idat.flush();
+    // One IDAT chunk a segment: the first opens with the zlib header (deflate, 32 KiB
+    // window; the level field says "default"), the last closes with the Adler-32.
+    std::vector<std::uint8_t> idat;
+    for (std::uint32_t b = 0; b < count; ++b) {
+      idat.clear();
+      if (b == 0) idat.insert(idat.end(), {0x78, 0x9C});
+      idat.insert(idat.end(), bands[b].deflated.begin(), bands[b].deflated.end());
+      std::vector<std::uint8_t>().swap(bands[b].deflated);
+      if (b + 1 == count) {
+        std::uint8_t trailer[4];
+        ChunkWriter::put32(trailer, adler);
+        idat.insert(idat.end(), trailer, trailer + 4);
+      }
+      chunks.chunk("IDAT", idat.data(), idat.size());
+    }
     chunks.chunk("IEND", nullptr, 0);
     file.flush();
     if (!file) throw std::runtime_error("cannot write " + temp.string());
