@@ -479,9 +479,10 @@ scenario_languages() {
     else
       labels=("101=Bild öffnen" "110=Markierung" "121=Tessary beenden" "104=Schließen")
     fi
-    local pair
+    local pair text
     for pair in "${labels[@]}"; do
-      check "$lang: button ${pair%%=*} reads ${pair#*=}" [ "$(control_text "${pair%%=*}")" = "${pair#*=}" ]
+      text=$(control_text "${pair%%=*}")
+      check "$lang: button ${pair%%=*} reads ${pair#*=} (read \"$text\")" [ "$text" = "${pair#*=}" ]
     done
     wait_ready
     sleep 0.3
