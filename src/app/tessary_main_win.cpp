@@ -25,6 +25,7 @@
 #include "app/window_proc_win.h"
 #include "imaging/background_job_win.h"
 #include "imaging/image_loading_win.h"
+#include "imaging/plate_decoder_win.h"
 #include "selftest/self_test_win.h"
 #include "text/ui_language_win.h"
 
@@ -194,6 +195,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 0;
   }
 
+  // The plate, shown first at every start, is decoded while the window is made and
+  // first shown; the first load takes it.
+  startOwnPlateDecodeAhead();
+
   prepareDataFolder(session, mode.uiTest);
 
   INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_STANDARD_CLASSES};
@@ -227,6 +232,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // No job may outlive the image and the result slot it uses.
   finishBackgroundJob(session);
+  finishOwnPlateDecodeAhead();
   session.currentImage.reset();
   session.view = nullptr;
   DeleteObject(static_cast<HFONT>(session.uiFont));

@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "imaging/com_support_win.h"
 #include "imaging/display_levels.h"
 #include "imaging/image_decoder_win.h"
 #include "imaging/image_format.h"
@@ -82,21 +87,126 @@ std::shared_ptr<Pixels> decodePlateBytes(const std::uint8_t* bytes, std::size_t 
   return pixels;
 }
 
-std::shared_ptr<Pixels> decodeOwnPlate() {
-  const PlateBytes plate = plateResourceBytes(GetModuleHandleW(nullptr));
-  static std::mutex rememberedMutex;
-  static std::string remembered;  // the plate's digest, once computed
-  std::string known;
-  {
-    std::lock_guard<std::mutex> lock(rememberedMutex);
-    known = remembered;
+namespace {
+
+// What the program keeps about its plate between loads: the digest of the bytes,
+// and the decode started ahead of the first load. One object, so that at exit its
+// thread is joined before anything it uses is gone.
+class OwnPlate {
+ public:
+  ~OwnPlate() { finish(); }
+
+  std::shared_ptr<Pixels> decode(HMODULE module) {
+    const PlateBytes plate = plateResourceBytes(module);
+    std::string known;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (digestModule_ == module) known = digest_;
+    }
+    std::shared_ptr<Pixels> image = decodePlateBytes(plate.data, plate.size, known.empty() ? nullptr : &known);
+    if (known.empty()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      digestModule_ = module;
+      digest_ = image->sha256;
+    }
+    return image;
   }
-  std::shared_ptr<Pixels> image = decodePlateBytes(plate.data, plate.size, known.empty() ? nullptr : &known);
-  if (known.empty()) {
-    std::lock_guard<std::mutex> lock(rememberedMutex);
-    remembered = image->sha256;
+
+  void startAhead(HMODULE module) noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (aheadPending_) return;
+    try {
+      ahead_ = std::thread([this, module] { runAhead(module); });
+      aheadModule_ = module;
+      aheadPending_ = true;
+    } catch (...) {
+      // No thread: the first load decodes the plate itself.
+    }
   }
-  return image;
+
+  // Gives the decode started ahead for `module`, waiting for it; false when there is none.
+  bool takeAhead(HMODULE module, std::shared_ptr<Pixels>& image) {
+    std::thread thread;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!aheadPending_ || aheadModule_ != module) return false;
+      aheadPending_ = false;
+      thread = std::move(ahead_);
+    }
+    thread.join();
+    std::exception_ptr failure;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      image = std::move(aheadImage_);
+      failure = std::exchange(aheadFailure_, nullptr);
+    }
+    if (failure) std::rethrow_exception(failure);
+    return true;
+  }
+
+  void finish() noexcept {
+    std::thread thread;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      aheadPending_ = false;
+      thread = std::move(ahead_);
+    }
+    if (thread.joinable()) thread.join();
+    std::shared_ptr<Pixels> dropped;
+    std::exception_ptr failure;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      dropped = std::move(aheadImage_);
+      failure = std::exchange(aheadFailure_, nullptr);
+    }
+  }
+
+ private:
+  void runAhead(HMODULE module) noexcept {
+    std::shared_ptr<Pixels> image;
+    std::exception_ptr failure;
+    {
+      // As in any load job: the ordinary decoder, if the plate goes to it, uses COM.
+      ScopedCoInitialize com(COINIT_MULTITHREADED);
+      try {
+        image = decode(module);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    aheadImage_ = std::move(image);
+    aheadFailure_ = failure;
+  }
+
+  std::mutex mutex_;
+  HMODULE digestModule_ = nullptr;
+  std::string digest_;  // of the plate of digestModule_, once computed
+  std::thread ahead_;
+  HMODULE aheadModule_ = nullptr;
+  bool aheadPending_ = false;  // started and not yet taken
+  std::shared_ptr<Pixels> aheadImage_;
+  std::exception_ptr aheadFailure_;
+};
+
+OwnPlate& ownPlate() {
+  static OwnPlate plate;
+  return plate;
 }
+
+HMODULE moduleOrProgram(HMODULE module) { return module != nullptr ? module : GetModuleHandleW(nullptr); }
+
+}  // namespace
+
+std::shared_ptr<Pixels> decodeOwnPlate(HMODULE module) {
+  module = moduleOrProgram(module);
+  std::shared_ptr<Pixels> image;
+  if (ownPlate().takeAhead(module, image)) return image;
+  return ownPlate().decode(module);
+}
+
+void startOwnPlateDecodeAhead(HMODULE module) noexcept { ownPlate().startAhead(moduleOrProgram(module)); }
+
+void finishOwnPlateDecodeAhead() noexcept { ownPlate().finish(); }
 
 }  // namespace tessary

@@ -3,6 +3,8 @@
 // when the plate's image data is cut into independent segments (as the build's
 // generator writes it); through the ordinary decoder otherwise. The calling thread
 // must have COM initialised, and GDI+ must be started in the process.
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,13 +31,26 @@ std::shared_ptr<Pixels> decodePlateBytes(const std::uint8_t* bytes, std::size_t 
                                          const std::string* knownDigest = nullptr,
                                          const PngWorkerStart& start = {});
 
-// The plate of the program's own module (resource 301), decoded by
-// decodePlateBytes. The module's resources are read-only and stay mapped for the
-// life of the process, so their digest does not change: it is computed at the
-// plate's first load and remembered, and later loads (a return from the tray, the
-// Sky plate button) decode the plate again without hashing it again. Raises
+// The plate of `module` (resource 301; the program's own module when null), decoded
+// by decodePlateBytes. A module's resources are read-only and stay mapped while it
+// is loaded, so their digest does not change: it is computed at the plate's first
+// load and remembered, and later loads (a return from the tray, the Sky plate
+// button) decode the plate again without hashing it again. When a decode of the
+// same module's plate was started ahead (startOwnPlateDecodeAhead) and not yet
+// taken, this waits for it and gives its image or raises its failure, once. Raises
 // ImageError("Missing atlas") without the resource, and what decodePlateBytes
 // raises.
-std::shared_ptr<Pixels> decodeOwnPlate();
+std::shared_ptr<Pixels> decodeOwnPlate(HMODULE module = nullptr);
+
+// Starts decoding `module`'s plate on a thread of its own, for the next
+// decodeOwnPlate of that module to take. The program calls it as soon as it knows
+// that it is the running instance, so that the decode goes on while the window is
+// made and first shown. Best effort: without a thread nothing is started, and the
+// load decodes the plate itself. Does nothing while an earlier one is untaken.
+void startOwnPlateDecodeAhead(HMODULE module = nullptr) noexcept;
+
+// Waits for a decode started ahead and drops what it gave when no load took it. The
+// program calls it before GDI+ is shut down (the image holds a GDI+ bitmap).
+void finishOwnPlateDecodeAhead() noexcept;
 
 }  // namespace tessary

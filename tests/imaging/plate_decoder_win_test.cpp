@@ -269,6 +269,49 @@ TEST(PlateDecoder, ADigestAlreadyKnownIsTakenAsItIs) {
   EXPECT_TRUE(std::equal(known->bgra.begin(), known->bgra.end(), hashed->bgra.begin(), hashed->bgra.end()));
 }
 
+// The decode started at the program's start is taken by the first load of the same
+// module, once: what it gave (image or failure) reaches that load, and every later
+// load decodes afresh. A decode started for another module is not taken.
+TEST(PlateDecoder, ADecodeStartedAheadReachesTheNextLoadOfItsModuleOnce) {
+  const std::filesystem::path program = builtProgramPath();
+  if (!std::filesystem::exists(program)) {
+    GTEST_SKIP() << program.string() << " is not built yet";
+  }
+  ModuleHandle module(
+      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_NE(module, nullptr) << "error " << GetLastError();
+
+  // Started for the test program, which carries no plate: its failure comes out of
+  // the next load of the test program, not of the other module's.
+  startOwnPlateDecodeAhead();
+  {
+    std::shared_ptr<Pixels> other;
+    EXPECT_EQ(imageErrorOf([&] { other = decodeOwnPlate(module.get()); }), "no error");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->sha256, kPlateSha256);
+  }
+  EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
+  EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
+
+  startOwnPlateDecodeAhead(module.get());
+  std::shared_ptr<Pixels> ahead;
+  ASSERT_EQ(imageErrorOf([&] { ahead = decodeOwnPlate(module.get()); }), "no error");
+  ASSERT_NE(ahead, nullptr);
+  EXPECT_EQ(ahead->sha256, kPlateSha256);
+  EXPECT_EQ(ahead->width, 14575u);
+  EXPECT_EQ(ahead->displayLevels.size(), 7u);
+  std::shared_ptr<Pixels> again;
+  ASSERT_EQ(imageErrorOf([&] { again = decodeOwnPlate(module.get()); }), "no error");
+  EXPECT_NE(again, ahead) << "the decode started ahead was given twice";
+  EXPECT_EQ(again->sha256, kPlateSha256);
+  EXPECT_TRUE(std::equal(ahead->bgra.begin(), ahead->bgra.end(), again->bgra.begin(), again->bgra.end()));
+
+  // Started and never taken: dropped when the program ends.
+  startOwnPlateDecodeAhead();
+  finishOwnPlateDecodeAhead();
+  EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
+}
+
 TEST(PlateDecoder, ProgramWithoutThePlateRaisesMissingAtlas) {
   // The test program itself carries no resource 301.
   EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
