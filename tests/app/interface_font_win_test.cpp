@@ -42,7 +42,9 @@ TEST_F(InterfaceFont, AMissingFamilyFallsBackToTheMessageFont) {
   const std::wstring chosen = interfaceFontFamily(missing);
   EXPECT_NE(chosen, missing);
   EXPECT_TRUE(drawable(chosen)) << "fell back to a family text cannot be drawn in";
-  if (drawable(messageFont())) EXPECT_EQ(chosen, messageFont());
+  if (drawable(messageFont())) {
+    EXPECT_EQ(chosen, messageFont());
+  }
 }
 
 TEST_F(InterfaceFont, AnAvailableFamilyIsKept) {
