@@ -184,7 +184,7 @@ TiffDirectoryWalk walkTiffFirstDirectory(const std::uint8_t* bytes, std::size_t 
   layout.width = *width;
   layout.height = *height;
 
-  // Samples, their depth and their arrangement (the specification's defaults when
+  // Samples, their depth and their arrangement (TIFF 6.0's defaults when
   // absent).
   if (fields.samplesPerPixel) {
     const std::optional<std::uint32_t> samples = singleValue(data, *fields.samplesPerPixel);

@@ -30,19 +30,19 @@ enum class TiffRefusal {
   // Stricter than libtiff.
   BigTiff,      // version 43: not an accepted format (see above)
   SizeField,    // ImageWidth or ImageLength absent, or not one SHORT or LONG (the only
-                // forms the TIFF 6.0 specification gives them; libtiff also takes other
+                // forms TIFF 6.0 gives them; libtiff also takes other
                 // integer types, and reads an absent ImageWidth as 0)
   PixelLimits,  // the image's sides or pixel count break the pixel limits: refused for
                 // its size alone, whatever its other fields hold
   LayoutField,  // SamplesPerPixel, BitsPerSample, PlanarConfiguration, RowsPerStrip or a
-                // tile side in another form than the specification's (SHORT or LONG,
+                // tile side in another form than TIFF 6.0's (SHORT or LONG,
                 // one value, or one per sample for BitsPerSample), or a value of 0 or
                 // a planar configuration other than 1 and 2
   PieceFields,  // the strips' or tiles' offsets or byte counts absent, or strip and
                 // tile fields mixed, or one tile side without the other: libtiff fills
                 // some of these in with estimates of its own, which the walk cannot
                 // vouch for
-  TileShape,    // a tile side that is not a positive multiple of 16 (the specification's
+  TileShape,    // a tile side that is not a positive multiple of 16 (TIFF 6.0's
                 // rule; libtiff only warns), or tiles beyond the pixel limits: the tile
                 // is the decoder's unit of memory
   PieceCount,   // not exactly one offset and one byte count per strip or tile that the

@@ -69,7 +69,7 @@ TEST(TiffDirectory, WellFormedStripsAndTilesInBothByteOrders) {
 
 TEST(TiffDirectory, DefaultsAndFieldFormsLibtiffAlsoReads) {
   // Absent SamplesPerPixel, BitsPerSample, PlanarConfiguration and RowsPerStrip take
-  // the specification's defaults (1, 1, chunky, the whole image in one strip).
+  // TIFF 6.0's defaults (1, 1, chunky, the whole image in one strip).
   TiffFile grey;
   grey.pieces = {std::vector<std::uint8_t>(16 * 12 / 8, 0)};
   grey.set(256, kTiffShort, {16}).set(257, kTiffShort, {12}).set(262, kTiffShort, {1});
