@@ -19,3 +19,16 @@ start_display() {
 stop_display() {
   if [ -n "$TESSARY_XVFB_PID" ]; then kill "$TESSARY_XVFB_PID" 2>/dev/null || true; wait "$TESSARY_XVFB_PID" 2>/dev/null || true; TESSARY_XVFB_PID=""; fi
 }
+
+# The end of a script that starts desks on the display: the desk it left running
+# (DESK_PID), the Wine server it started (started_server=1), the display it started and
+# its scratch folder (WORK).
+end_desk_session() {
+  if [ -n "${DESK_PID:-}" ] && kill -0 "$DESK_PID" 2>/dev/null; then
+    kill "$DESK_PID" 2>/dev/null || true
+    wait "$DESK_PID" 2>/dev/null || true
+  fi
+  if [ "${started_server:-0}" = 1 ]; then wineserver -k 2>/dev/null || true; fi
+  stop_display
+  if [ -n "${WORK:-}" ]; then rm -rf "$WORK"; fi
+}

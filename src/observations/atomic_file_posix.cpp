@@ -4,6 +4,7 @@
 // temporary file is gone. A crash at any moment leaves the old or the new target.
 #include "observations/atomic_file.h"
 #include "observations/file_access.h"
+#include "observations/file_descriptor_posix.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,42 +17,9 @@ namespace tessary {
 
 namespace {
 
-// Closes a descriptor when the scope ends.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports whether the close succeeded.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
+using posixfile::Descriptor;
 
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, std::string_view bytes) {
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
+bool writeAll(int fd, std::string_view bytes) { return posixfile::writeAll(fd, bytes.data(), bytes.size()); }
 
 // Makes a completed rename durable.
 void syncFolder(const std::filesystem::path& target) {

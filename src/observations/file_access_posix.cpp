@@ -1,6 +1,7 @@
 // Native side of the sheet store's file operations. Files here are never held by
 // another program in the Windows sense, so nothing answers Held.
 #include "observations/file_access.h"
+#include "observations/file_descriptor_posix.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,52 +14,9 @@
 
 namespace tessary {
 
-namespace {
-
-// Closes a descriptor when the scope ends.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports whether the close succeeded.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-// Reads up to `wanted` bytes; -1 on failure.
-ssize_t readSome(int fd, char* data, std::size_t wanted) {
-  for (;;) {
-    const ssize_t got = ::read(fd, data, wanted);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(fd, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-}  // namespace
+using posixfile::Descriptor;
+using posixfile::readSome;
+using posixfile::writeAll;
 
 FileOutcome readFileUpTo(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
   bytes.clear();

@@ -21,12 +21,8 @@ namespace {
 
 using testing::bmpBytes;
 using testing::JobWindowSession;
+using testing::u16;
 using testing::writeBytes;
-
-std::u16string u16(const std::filesystem::path& path) {
-  const std::wstring w = path.wstring();
-  return std::u16string(w.begin(), w.end());
-}
 
 struct ReturnFixture : JobWindowSession {
   ReturnFixture() {

@@ -29,12 +29,8 @@ namespace {
 
 using testing::bmpBytes;
 using testing::JobWindowSession;
+using testing::u16;
 using testing::writeBytes;
-
-std::u16string u16(const std::filesystem::path& path) {
-  const std::wstring w = path.wstring();
-  return std::u16string(w.begin(), w.end());
-}
 
 // Loads `path` and waits for the hand-over; fails the test if it does not finish.
 void loadAndWait(JobWindowSession& f, const std::filesystem::path& path) {

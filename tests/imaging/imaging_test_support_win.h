@@ -41,6 +41,15 @@ struct ModuleFree {
 };
 using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
 
+// The built program loaded for its resources only (as a data file); null, with the
+// system's error in `error`, when it cannot be loaded.
+inline ModuleHandle loadBuiltProgramResources(DWORD& error) {
+  ModuleHandle module(LoadLibraryExW(builtProgramPath().c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  error = module ? 0 : GetLastError();
+  return module;
+}
+
 inline std::vector<std::uint8_t> bytesOf(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }

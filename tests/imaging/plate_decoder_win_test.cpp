@@ -36,6 +36,7 @@ using imagetest::builtProgramPath;
 using imagetest::chunkOf;
 using imagetest::fixCrc;
 using imagetest::imageErrorOf;
+using imagetest::loadBuiltProgramResources;
 using imagetest::ModuleHandle;
 using imagetest::patternPixels;
 using imagetest::SegmentedPngOptions;
@@ -105,13 +106,12 @@ std::vector<std::uint8_t> withoutMark(const std::uint8_t* bytes, std::size_t cou
 }
 
 TEST(PlateDecoder, EmbeddedPlateGivesTheOrdinaryDecodersPixelsByteForByte) {
-  const std::filesystem::path program = builtProgramPath();
-  if (!std::filesystem::exists(program)) {
-    GTEST_SKIP() << program.string() << " is not built yet";
+  if (!std::filesystem::exists(builtProgramPath())) {
+    GTEST_SKIP() << builtProgramPath().string() << " is not built yet";
   }
-  ModuleHandle module(
-      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_NE(module, nullptr) << "error " << GetLastError();
+  DWORD error = 0;
+  const ModuleHandle module = loadBuiltProgramResources(error);
+  ASSERT_NE(module, nullptr) << "error " << error;
   const PlateBytes plate = plateResourceBytes(module.get());
   ASSERT_EQ(plate.size, kPlateSize);
   const std::optional<SegmentedPng> segments = findPngSegments(plate.data, plate.size);
@@ -273,13 +273,12 @@ TEST(PlateDecoder, ADigestAlreadyKnownIsTakenAsItIs) {
 // module, once: what it gave (image or failure) reaches that load, and every later
 // load decodes afresh. A decode started for another module is not taken.
 TEST(PlateDecoder, ADecodeStartedAheadReachesTheNextLoadOfItsModuleOnce) {
-  const std::filesystem::path program = builtProgramPath();
-  if (!std::filesystem::exists(program)) {
-    GTEST_SKIP() << program.string() << " is not built yet";
+  if (!std::filesystem::exists(builtProgramPath())) {
+    GTEST_SKIP() << builtProgramPath().string() << " is not built yet";
   }
-  ModuleHandle module(
-      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_NE(module, nullptr) << "error " << GetLastError();
+  DWORD error = 0;
+  const ModuleHandle module = loadBuiltProgramResources(error);
+  ASSERT_NE(module, nullptr) << "error " << error;
 
   // Started for the test program, which carries no plate: its failure comes out of
   // the next load of the test program, not of the other module's.

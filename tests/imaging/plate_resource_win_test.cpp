@@ -22,6 +22,7 @@ static_assert(kPlateSize > 0 && kPlateSize <= 209715200, "the plate must open li
 static_assert(sizeof(kPlateSha256) == 65, "a SHA-256 is 64 hexadecimal characters");
 
 using imagetest::builtProgramPath;
+using imagetest::loadBuiltProgramResources;
 using imagetest::ModuleHandle;
 
 std::uint32_t be32(const std::uint8_t* p) {
@@ -39,13 +40,12 @@ TEST(PlateResource, ModuleWithoutThePlateRaisesMissingAtlas) {
 }
 
 TEST(PlateResource, ProgramCarriesTheRecordedPlate) {
-  const std::filesystem::path program = builtProgramPath();
-  if (!std::filesystem::exists(program)) {
-    GTEST_SKIP() << program.string() << " is not built yet";
+  if (!std::filesystem::exists(builtProgramPath())) {
+    GTEST_SKIP() << builtProgramPath().string() << " is not built yet";
   }
-  ModuleHandle module(
-      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_NE(module, nullptr) << "error " << GetLastError();
+  DWORD error = 0;
+  const ModuleHandle module = loadBuiltProgramResources(error);
+  ASSERT_NE(module, nullptr) << "error " << error;
   const PlateBytes plate = plateResourceBytes(module.get());
   ASSERT_EQ(plate.size, kPlateSize) << "Tessary.exe embeds another plate than plate_identity.h records: rebuild it";
   EXPECT_EQ(sha256Hex(plate.data, plate.size), kPlateSha256);

@@ -145,4 +145,10 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A path as the desk's text functions take it.
+inline std::u16string u16(const std::filesystem::path& path) {
+  const std::wstring w = path.wstring();
+  return std::u16string(w.begin(), w.end());
+}
+
 }  // namespace tessary::testing

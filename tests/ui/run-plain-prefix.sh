@@ -39,16 +39,7 @@ mkdir -p "$SHOTS" "$FOLDER"
 cp "$BUILT_EXE" "$EXE"
 
 started_server=0
-cleanup() {
-  if [ -n "${DESK_PID:-}" ] && kill -0 "$DESK_PID" 2>/dev/null; then
-    kill "$DESK_PID" 2>/dev/null || true
-    wait "$DESK_PID" 2>/dev/null || true
-  fi
-  if [ "$started_server" = 1 ]; then wineserver -k 2>/dev/null || true; fi
-  stop_display
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+trap end_desk_session EXIT
 trap 'exit 130' INT TERM
 start_display || exit 2
 
