@@ -271,6 +271,9 @@ std::optional<SegmentedPng> findPngSegments(const std::uint8_t* bytes, std::size
     }
   }
   if (segmentCount == 0) return std::nullopt;
+  // Every segment is an IDAT chunk of its own, at least 12 bytes of the file: a count
+  // that the file cannot hold is refused before anything is sized by it.
+  if (segmentCount > count / 12) return std::nullopt;
 
   // The image data: one IDAT chunk a segment, in a row.
   const std::uint32_t rows = png.height / segmentCount;

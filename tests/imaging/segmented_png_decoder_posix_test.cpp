@@ -237,6 +237,26 @@ TEST(SegmentedPngDecoder, RefusesWhatItCannotDecodeWholeAndAlone) {
          return segmentedPng(o);
        },
        true},
+      {"mARK counting far more segments than the file has room for",
+       [good] {
+         // A tall image (the limits are the caller's) whose mARK counts nearly one
+         // segment a row: nothing may be sized by the count before the chunks are seen.
+         auto png = good;
+         const auto header = chunkOf(png, "IHDR");
+         png[header.offset + 8 + 4] = 0x7F;
+         png[header.offset + 8 + 5] = 0xFF;
+         png[header.offset + 8 + 6] = 0xFF;
+         png[header.offset + 8 + 7] = 0xFE;
+         fixCrc(png, header);
+         const auto mark = chunkOf(png, "mARK");
+         png[mark.offset + 8 + 2] = 0x7F;
+         png[mark.offset + 8 + 3] = 0xFF;
+         png[mark.offset + 8 + 4] = 0xFF;
+         png[mark.offset + 8 + 5] = 0xF0;
+         fixCrc(png, mark);
+         return png;
+       },
+       false},
       {"mARK of the wrong length",
        [] { auto o = smallRgb(); o.markData = {0, 1, 0, 0, 0, 4, 0, 0, 0, 0}; return segmentedPng(o); }, true},
       {"segments whose rows are not the extension's division",
