@@ -202,17 +202,16 @@ void onMouseMove(Session& session, HWND window, LPARAM lParam) {
   const int x = GET_X_LPARAM(lParam);
   const int y = GET_Y_LPARAM(lParam);
   if (session.interactionMode == InteractionMode::Pan) {
-    // The image follows the pointer pixel for pixel.
-    session.offsetX += x - session.lastMouseX;
-    session.offsetY += y - session.lastMouseY;
+    // The image follows the pointer pixel for pixel, as the arrow keys move it.
+    panView(session, x - session.lastMouseX, y - session.lastMouseY);
   } else {
     const Point image = screenToImage(session, x, y);
     session.cropRect = cropFromPoints(session.cropStartX, session.cropStartY, image.x, image.y,
                                       session.currentImage->width, session.currentImage->height);
+    invalidateAll(window);
   }
   session.lastMouseX = x;
   session.lastMouseY = y;
-  invalidateAll(window);
 }
 
 void onLeftButtonUp(Session& session) {

@@ -183,6 +183,11 @@ void compositeTile(const TargetPixels& target, const TextTile& tile, int x, int 
   }
 }
 
+// Whether GDI+ can draw in `family` (it made the family, and the family is there).
+bool drawableFamily(const Gdiplus::FontFamily& family) {
+  return family.GetLastStatus() == Gdiplus::Ok && family.IsAvailable() != FALSE;
+}
+
 // A GDI font of the interface family at a pixel size, deleted with its owner. GDI's
 // font mapping always yields a face, also for a family that GDI+ cannot create
 // (a system without it, or with bitmap fonts only).
@@ -223,7 +228,7 @@ class TextPainter {
   TextPainter(Gdiplus::Graphics& graphics, const TargetPixels& target, const wchar_t* fontFamily)
       : graphics_(graphics), target_(target), familyName_(fontFamily), family_(fontFamily) {
     format_.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
-    throughGdi_ = family_.GetLastStatus() != Gdiplus::Ok || family_.IsAvailable() == FALSE;
+    throughGdi_ = !drawableFamily(family_);
   }
 
   // Left and top aligned, word wrapping on, text that does not fit its box ends
@@ -621,7 +626,7 @@ void drawOwnerButton(const Session& session, const DRAWITEMSTRUCT& item) {
                                                                : palette::Text;
   const std::wstring familyName = wide(session.uiFontFamily);
   Gdiplus::FontFamily family(familyName.c_str());
-  if (family.GetLastStatus() != Gdiplus::Ok || family.IsAvailable() == FALSE) {
+  if (!drawableFamily(family)) {
     // No GDI+ family: the label is drawn through GDI, in the same place.
     g.Flush(Gdiplus::FlushIntentionSync);
     GdiFont gdiFont(familyName.c_str(), 12, false);

@@ -29,14 +29,13 @@ bool insideCanvas(const Session& session, int x, int y) {
          y < session.clientHeight - kCanvasBottomInset;
 }
 
-Point canvasCentre(const Session& session) {
-  return {static_cast<double>(session.clientWidth - kCanvasWidthLoss) * 0.5,
-          static_cast<double>(session.clientHeight - kCanvasHeightLoss) * 0.5};
-}
-
 std::int32_t canvasWidth(const Session& session) { return session.clientWidth - kCanvasWidthLoss; }
 
 std::int32_t canvasHeight(const Session& session) { return session.clientHeight - kCanvasHeightLoss; }
+
+Point canvasCentre(const Session& session) {
+  return {static_cast<double>(canvasWidth(session)) * 0.5, static_cast<double>(canvasHeight(session)) * 0.5};
+}
 
 void fitView(Session& session) {
   if (!session.currentImage) return;
@@ -51,8 +50,8 @@ void fitView(Session& session) {
   // scale, which no later mapping could divide by; the view then stays as it is.
   if (width > 0 && height > 0 && zoom > 0 && std::isfinite(zoom)) {
     session.zoom = zoom;
-    session.offsetX = (static_cast<double>(session.clientWidth - kCanvasWidthLoss) - width * zoom) * 0.5;
-    session.offsetY = (static_cast<double>(session.clientHeight - kCanvasHeightLoss) - height * zoom) * 0.5;
+    session.offsetX = (static_cast<double>(canvasWidth(session)) - width * zoom) * 0.5;
+    session.offsetY = (static_cast<double>(canvasHeight(session)) - height * zoom) * 0.5;
   }
   repaint(session);
 }
@@ -82,8 +81,8 @@ void panView(Session& session, double dx, double dy) {
 void recentreOnMarker(Session& session, double markerX, double markerY) {
   // The canvas is halved in whole pixels here (integer division), unlike Fit and
   // 100 %, which halve in floating point.
-  const std::int32_t halfWidth = (session.clientWidth - kCanvasWidthLoss) / 2;
-  const std::int32_t halfHeight = (session.clientHeight - kCanvasHeightLoss) / 2;
+  const std::int32_t halfWidth = canvasWidth(session) / 2;
+  const std::int32_t halfHeight = canvasHeight(session) / 2;
   session.offsetX = static_cast<double>(halfWidth) - session.zoom * markerX;
   session.offsetY = static_cast<double>(halfHeight) - session.zoom * markerY;
   repaint(session);

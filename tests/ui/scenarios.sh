@@ -887,6 +887,20 @@ scenario_arrow_keys() {
     check "$state, $key: the image moved by ($dx, $dy) screen pixels" shifted_same "$before" "$after" "$dx" "$dy"
   done
 
+  # A drag with the pointer in Pan mode moves the view the same way, pixel for pixel.
+  key_state window
+  local mx my
+  read -r mx my < <(canvas_middle)
+  before=$(shot "drag-before")
+  move_to "$mx" "$my"
+  xdotool mousedown 1
+  move_to $((mx - 30)) $((my - 20))
+  move_to $((mx - 60)) $((my - 40))
+  xdotool mouseup 1
+  sleep 0.3
+  after=$(shot "drag")
+  check "a drag in Pan mode moved the image by (-60, -40) screen pixels" shifted_same "$before" "$after" -60 -40
+
   # In the edit boxes the arrows are the caret's: a letter typed after Left Left and
   # after Right lands inside the word; Up and Down move nothing on the canvas either.
   # (The fitted view first, where the scenario knows which point of the image a
