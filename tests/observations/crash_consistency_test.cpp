@@ -185,11 +185,24 @@ std::string runAndKillWriter(const std::filesystem::path& dataFolder, std::chron
   startup.hStdOutput = output.get();
   startup.hStdError = output.get();
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(exePath, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                      &startup, &process);
+  // Under Wine, CreateProcessW fails now and then (about once in a few hundred
+  // starts, on a busy machine) with ERROR_INTERNAL_ERROR (1359): Wine reports that
+  // when the new process ended in Wine's own start-up without an exit code, before
+  // any code of this program ran in it. Such a start, which never ran the writer, is
+  // tried again, a few times. A writer that did start and then ended is never
+  // started again: that is reported below with its exit code and its output.
+  BOOL started = FALSE;
+  DWORD startError = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(exePath, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                             &process);
+    if (!started) startError = GetLastError();
+    if (!started && startError != ERROR_INTERNAL_ERROR) break;
+  }
   SetEnvironmentVariableW(kFolderVariable, nullptr);
   SetEnvironmentVariableW(kReadyVariable, nullptr);
-  if (!started) return "the writer could not be started (error " + std::to_string(GetLastError()) + ")";
+  if (!started) return "the writer could not be started (error " + std::to_string(startError) + ")";
   const Handle processHandle(process.hProcess);
   const Handle threadHandle(process.hThread);
 
