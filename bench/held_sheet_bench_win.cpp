@@ -25,6 +25,7 @@
 #include "imaging/scoped_handle_win.h"
 #include "observations/marker_editing.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 namespace {

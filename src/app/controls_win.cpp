@@ -16,6 +16,7 @@
 #include "imaging/image_loading_win.h"
 #include "imaging/image_path.h"
 #include "observations/marker_editing.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"

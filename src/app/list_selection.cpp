@@ -5,6 +5,7 @@
 
 #include "app/session_state.h"
 #include "observations/marker_editing.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 namespace tessary {

@@ -2,6 +2,7 @@
 
 #include "app/session_state.h"
 #include "observations/marker_editing.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "viewer/view_transform.h"
 

@@ -15,6 +15,7 @@
 #include "exports/crop_geometry.h"
 #include "imaging/pixels.h"
 #include "observations/observation_sheet.h"
+#include "observations/sheet_store.h"
 #include "text/ui_strings.h"
 
 namespace tessary {
@@ -123,12 +124,9 @@ struct Session {
   UndoSlot undoSlot;
   std::uint64_t lastEditTick = 0;
   std::int32_t autosaveAttempts = 0;
-  // Damaged sheet files that could be neither copied nor moved aside: no save may
-  // write over them until they are preserved.
-  std::vector<std::filesystem::path> unpreservedSheets;
-  // Another program held the image's sheet open when it was loaded: its notes are
-  // not known yet, so nothing is saved and no marker is added until a read succeeds.
-  bool sheetHeld = false;
+  // The files of the current image's sheet: what the store knows is on disk, and
+  // whether it may write there.
+  SheetStore sheetStore;
 
   // crop
   CropRect cropRect;

@@ -4,6 +4,7 @@
 
 #include "app/control_ids.h"
 #include "app/session_state.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 namespace tessary {

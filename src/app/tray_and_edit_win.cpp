@@ -15,6 +15,7 @@
 #include "app/typed_units.h"
 #include "app/window_handles_win.h"
 #include "imaging/image_loading_win.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"

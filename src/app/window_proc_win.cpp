@@ -20,6 +20,7 @@
 #include "imaging/background_job_win.h"
 #include "imaging/image_loading_win.h"
 #include "observations/marker_editing.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "viewer/canvas_painter_win.h"
 #include "viewer/view_transform.h"

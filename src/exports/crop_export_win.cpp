@@ -20,6 +20,7 @@
 #include "imaging/com_support_win.h"
 #include "imaging/plate_identity.h"
 #include "observations/atomic_file.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 namespace tessary {

@@ -10,6 +10,7 @@
 #include "exports/notes_csv.h"
 #include "observations/atomic_file.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 namespace tessary {
@@ -33,7 +34,7 @@ void exportNotes(Session& session) {
   try {
     // While another program holds the sheet its notes are not known: an export now
     // would write an empty sheet in their place.
-    if (session.sheetHeld) throw std::runtime_error("Storage unavailable");
+    if (sheetWaiting(session)) throw std::runtime_error("Storage unavailable");
     const std::filesystem::path base = exportBasePath(session);
     // The JSON first; the CSV only once the JSON is in place.
     const std::string json = printSheet(session.sheet);

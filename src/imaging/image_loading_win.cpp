@@ -14,6 +14,7 @@
 #include "imaging/image_file_win.h"
 #include "imaging/plate_decoder_win.h"
 #include "imaging/plate_identity.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"

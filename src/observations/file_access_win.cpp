@@ -7,20 +7,107 @@
 #include <vector>
 
 #include "imaging/scoped_handle_win.h"
+#include "observations/sharing_retry_win.h"
 
 namespace tessary {
 
 namespace {
 
-// Another program holds the file open without sharing what is asked, or holds a
-// lock on the range.
-bool heldByAnotherProgram(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+FileOutcome outcomeOf(DWORD error) {
+  if (sharing_retry::isSharingConflict(error)) return FileOutcome::Held;
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileOutcome::Missing;
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return FileOutcome::NameTaken;
+  return FileOutcome::Failed;
+}
 
-FileOutcome failure() { return heldByAnotherProgram(GetLastError()) ? FileOutcome::Held : FileOutcome::Failed; }
+FileOutcome failure() { return outcomeOf(GetLastError()); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+class WindowsFileAccess final : public FileAccess {
+ public:
+  EntryKind entryAt(const std::filesystem::path& path) override {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::None : EntryKind::Unknown;
+    }
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ? EntryKind::Other : EntryKind::File;
+  }
+
+  FileOutcome read(const std::filesystem::path& path, std::size_t limit, std::string& bytes) override {
+    return readFileUpTo(path, limit, bytes);
+  }
+
+  FileOutcome writeNew(const std::filesystem::path& path, std::string_view bytes) override {
+    // The bytes go out in one WriteFile call.
+    if (bytes.size() > MAXDWORD) return FileOutcome::Failed;
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return failure();
+    static const char kNothing = 0;
+    const DWORD length = static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    const bool complete = WriteFile(file.get(), length ? bytes.data() : &kNothing, length, &written, nullptr) &&
+                          written == length && FlushFileBuffers(file.get());
+    file.close();
+    if (!complete) {
+      DeleteFileW(path.c_str());
+      return FileOutcome::Failed;
+    }
+    return FileOutcome::Done;
+  }
+
+  FileOutcome replace(const std::filesystem::path& target, const std::filesystem::path& replacement,
+                      const std::filesystem::path& backup) override {
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failure();
+    // Windows refuses to replace a folder by a file; Wine's ReplaceFileW would move
+    // the folder away instead, so a folder at the target is refused here.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileOutcome::Failed;
+    if (ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
+      return FileOutcome::Done;
+    }
+    return failure();
+  }
+
+  FileOutcome move(const std::filesystem::path& from, const std::filesystem::path& to) override {
+    return moveWithoutReplacing(from, to);
+  }
+
+  FileOutcome remove(const std::filesystem::path& path) override {
+    if (DeleteFileW(path.c_str())) return FileOutcome::Done;
+    return failure();
+  }
+
+  std::vector<std::filesystem::path> names(const std::filesystem::path& folder) override {
+    std::vector<std::filesystem::path> found;
+    WIN32_FIND_DATAW entry{};
+    const std::wstring pattern = (folder / L"*").native();
+    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do {
+      // The name as the file system gives it, in UTF-16: never converted, so a name
+      // that holds no valid text (an unpaired surrogate) is only another name.
+      const std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") found.emplace_back(name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+  }
+
+  bool makeFolder(const std::filesystem::path& folder) override {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return std::filesystem::is_directory(folder, ec);
+  }
+};
+
 }  // namespace
+
+FileAccess& platformFileAccess() {
+  static WindowsFileAccess files;
+  return files;
+}
 
 FileOutcome readFileUpTo(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
   bytes.clear();

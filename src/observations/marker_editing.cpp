@@ -7,6 +7,7 @@
 #include "app/session_state.h"
 #include "app/status_and_controls.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "viewer/view_transform.h"
@@ -99,7 +100,7 @@ void onNoteEdited(Session& session, const std::u16string& boxText) {
 void autosaveTick(Session& session) {
   // A sheet another program held at the load is read again first; until then there
   // is nothing to save.
-  if (session.sheetHeld) {
+  if (sheetWaiting(session)) {
     retryHeldSheet(session);
     return;
   }

@@ -1,7 +1,8 @@
 #pragma once
 // Another process (a virus scanner, an indexer, a backup tool) may hold a file open
-// for a moment; an operation refused for such a conflict is tried again after a
-// short, growing pause, 155 ms in all.
+// for a moment. The export files, written away from the window's thread or once per
+// command, try such an operation again after a short, growing pause, 155 ms in all;
+// the sheet store never waits (its timer and its next save try again).
 #include <windows.h>
 
 #include <cstddef>
@@ -11,6 +12,9 @@ namespace tessary::sharing_retry {
 
 inline constexpr DWORD kDelaysMs[] = {5, 10, 20, 40, 80};
 
+// The one notion of a file held by another program: opened without sharing what is
+// asked, a locked range, or access denied, which is also the answer for a file that
+// another program has deleted or is replacing while a handle to it stays open.
 inline bool isSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }

@@ -1,402 +1,462 @@
 #include "observations/sheet_store.h"
 
 #include <algorithm>
-#include <optional>
-#include <set>
-#include <stdexcept>
-#include <string>
-#include <system_error>
-
-#include "app/control_ids.h"
-#include "app/session_state.h"
-#include "app/status_and_controls.h"
-#include "observations/atomic_file.h"
-#include "observations/file_access.h"
+#include <chrono>
+#include <string_view>
+#include <utility>
 
 namespace tessary {
 
 namespace {
 
-constexpr int kStringReady = 25;
-constexpr int kStringCouldNotSave = 27;
-constexpr int kStringSavedLocally = 29;
-constexpr int kStringBackupRecovered = 40;
-constexpr int kStringRecoverySheetActive = 41;
+// Raised inside the store when a file cannot be judged now (held by another
+// program, vanishing between the status query and the read, a status query that
+// fails): nothing may be concluded from it and nothing written over it.
+struct NotNow {};
 
-// How long a read waits for another program that holds the file: through the short
-// retries (at a load), or not at all (the timer's later tries).
-enum class Patience { WaitOut, Once };
+constexpr std::size_t kReadLimit = static_cast<std::size_t>(kSheetFileLimit) + 1;
 
-std::filesystem::path withSuffix(const std::filesystem::path& path, const std::string& suffix) {
-  std::filesystem::path result = path;
-  result += suffix;
-  return result;
+std::filesystem::path withSuffix(const std::filesystem::path& path, std::string_view suffix) {
+  std::filesystem::path::string_type name = path.native();
+  for (const char c : suffix) name.push_back(static_cast<std::filesystem::path::value_type>(c));
+  return std::filesystem::path(std::move(name));
 }
 
-// Anything at all at the path; a status query that fails counts as nothing.
-bool somethingAt(const std::filesystem::path& path) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  return !ec && std::filesystem::exists(status);
+using sheet_store_detail::Found;
+
+Found look(FileAccess& files, const std::filesystem::path& path) {
+  Found found;
+  found.kind = files.entryAt(path);
+  if (found.kind == EntryKind::Unknown) throw NotNow{};
+  if (found.kind != EntryKind::File) return found;
+  // A file that vanishes or cannot be opened after the status query saw it is being
+  // replaced or held by another program: it is not damaged.
+  if (files.read(path, kReadLimit, found.bytes) != FileOutcome::Done) throw NotNow{};
+  return found;
 }
 
-ObservationSheet readSheetFileWith(const std::filesystem::path& path, Patience patience) {
-  std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) throw std::runtime_error("Cannot read sheet");
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec || size > kSheetFileLimit) throw std::runtime_error("Cannot read sheet");
-
-  // Read whole, never more than the limit even if the file grew meanwhile. A file
-  // that cannot be opened reads as empty input and fails the parse; one that another
-  // program holds is not judged at all.
-  std::string bytes;
-  const auto attempt = [&] { return readFileUpTo(path, static_cast<std::size_t>(kSheetFileLimit) + 1, bytes); };
-  const FileOutcome read = patience == Patience::WaitOut ? retryWhileHeld(attempt) : attempt();
-  if (read == FileOutcome::Held) throw SheetHeld();
-  if (bytes.size() > kSheetFileLimit) throw std::runtime_error("Cannot read sheet");
-  return sheetFromText(bytes);
-}
-
-ObservationSheet readSheetForImage(const std::filesystem::path& path, const Pixels& image, Patience patience) {
-  ObservationSheet sheet = readSheetFileWith(path, patience);
-  if (sheet.imageSHA256 != image.sha256 || sheet.width != image.width || sheet.height != image.height) {
-    throw std::runtime_error("Image mismatch");
+// The sheet in `found` when it is a sheet of `image`.
+bool sheetOfImage(const Found& found, const SheetImage& image, ObservationSheet& sheet) {
+  if (!found.whole()) return false;
+  try {
+    ObservationSheet read = sheetFromText(found.bytes);
+    if (read.imageSHA256 != image.sha256 || read.width != image.width || read.height != image.height) return false;
+    sheet = std::move(read);
+    return true;
+  } catch (...) {
+    return false;
   }
+}
+
+ObservationSheet freshSheet(const SheetImage& image) {
+  ObservationSheet sheet;
+  sheet.imageSHA256 = image.sha256;
+  sheet.width = image.width;
+  sheet.height = image.height;
   return sheet;
 }
 
-// The file's sheet when it reads as a sheet of this image; none otherwise. A file
-// another program holds raises SheetHeld: it is neither.
-std::optional<ObservationSheet> sheetOfImageAt(const std::filesystem::path& path, const Pixels& image,
-                                               Patience patience) {
-  try {
-    return readSheetForImage(path, image, patience);
-  } catch (const SheetHeld&) {
-    throw;
-  } catch (...) {
-    return std::nullopt;
-  }
+bool allDigits(std::filesystem::path::string_type::const_iterator first,
+               std::filesystem::path::string_type::const_iterator last) {
+  return first != last && std::all_of(first, last, [](auto c) { return c >= '0' && c <= '9'; });
 }
 
-// A replacement interrupted between its two renames (the process killed, the power
-// lost) leaves no file under the sheet's name, the previous version under the
-// backup name and the new one, complete, under the temporary name. The new version
-// is moved into place when it reads as a sheet of this image; otherwise the previous
-// version is put back, as a copy that never overwrites (or, where no complete copy
-// can be made, by moving the backup itself into place). The load below then reads
-// it (or, if it is damaged, preserves it) instead of starting an empty sheet whose
-// saves would later replace the backup and the temporary file. Raises SheetHeld
-// when another program holds a file it needs.
-void restoreInterruptedReplacement(const std::filesystem::path& sheet, const Pixels& image, Patience patience) {
-  if (somethingAt(sheet)) return;
-  const std::filesystem::path temporary = withSuffix(sheet, ".tmp");
-  if (somethingAt(temporary) && sheetOfImageAt(temporary, image, patience) &&
-      retryWhileHeld([&] { return moveWithoutReplacing(temporary, sheet); }) == FileOutcome::Done) {
-    return;
-  }
-  const std::filesystem::path backup = withSuffix(sheet, ".bak");
-  if (!somethingAt(backup)) return;
-  const CopyOutcome copied = copyAside(backup, sheet);
-  if (copied == CopyOutcome::Copied) return;
-  const FileOutcome moved = retryWhileHeld([&] { return moveWithoutReplacing(backup, sheet); });
-  // A backup another program holds can be neither put back nor left behind: the
-  // next saves would replace it.
-  if (moved != FileOutcome::Done && (copied == CopyOutcome::Held || moved == FileOutcome::Held)) throw SheetHeld();
-}
-
-// The names of the kept copies of `file`: its name, ".damaged-", the Unix time, and,
-// when that name was taken, "-" and a counter.
-std::u8string damagedPrefix(const std::filesystem::path& file) { return file.filename().u8string() + u8".damaged-"; }
-
-bool isDamagedCopyName(const std::u8string& name, const std::u8string& prefix) {
+// Whether `name` is a kept copy's name for the file named `prefix` + ".damaged-":
+// digits (the Unix time), optionally "-" and more digits (a counter). Names are
+// compared as the platform gives them, so no name needs converting.
+bool isKeptCopyName(const std::filesystem::path::string_type& name, const std::filesystem::path::string_type& prefix) {
   if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
-  const std::u8string stamp = name.substr(prefix.size());
-  const std::size_t dash = stamp.find(u8'-');
-  const auto digits = [](const std::u8string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char8_t c) { return c >= u8'0' && c <= u8'9'; });
-  };
-  return dash == std::u8string::npos ? digits(stamp) : digits(stamp.substr(0, dash)) && digits(stamp.substr(dash + 1));
+  const auto stamp = name.begin() + static_cast<std::ptrdiff_t>(prefix.size());
+  const auto dash = std::find(stamp, name.end(), '-');
+  return dash == name.end() ? allDigits(stamp, name.end()) : allDigits(stamp, dash) && allDigits(dash + 1, name.end());
 }
 
-// The kept copies of the file already in its folder.
-std::set<std::u8string> damagedCopiesOf(const std::filesystem::path& file) {
-  const std::u8string prefix = damagedPrefix(file);
-  std::set<std::u8string> names;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-    std::u8string name = it->path().filename().u8string();
-    if (isDamagedCopyName(name, prefix)) names.insert(std::move(name));
-  }
-  return names;
-}
-
-// A kept copy of the file with the same bytes exists already (an unchanged damaged
-// sheet is loaded again, after every restore from the notification area).
-bool identicalCopyExists(const std::filesystem::path& file, const std::set<std::u8string>& copies) {
-  return std::any_of(copies.begin(), copies.end(),
-                     [&](const std::u8string& name) { return sameBytes(file, file.parent_path() / name); });
-}
-
-// Any entry at the path, a dangling link included.
-bool entryAt(const std::filesystem::path& path) {
-  std::error_code ec;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-}
-
-// The first free name for a kept copy made now, at or after `counter`: the time
-// alone, then with a counter after it.
-std::filesystem::path freeDamagedName(const std::filesystem::path& file, std::int64_t now,
-                                      const std::set<std::u8string>& copies, std::size_t& counter) {
-  const std::string stamp = ".damaged-" + std::to_string(now);
-  for (;; ++counter) {
-    const std::filesystem::path name =
-        withSuffix(file, counter == 0 ? stamp : stamp + "-" + std::to_string(counter));
-    if (copies.count(name.filename().u8string()) == 0 && !entryAt(name)) return name;
-  }
-}
-
-// Keeps an untouched copy of a sheet file that could not be used, named after it
-// with ".damaged-" and the Unix time; never overwrites anything. True when the
-// file's bytes are kept aside afterwards (or nothing is left at its name). A copy
-// counts only when it holds every byte; one cut short is removed again.
-// A file that later saves would write over (`inTheWay`: the active sheet, its
-// backup or its temporary file) is moved aside when it cannot be copied (a full
-// disk, a file held open): a rename on the same volume needs no space.
-// Another name is tried only when the name is taken. A file held by another program
-// is tried again only through the short retries, so that a save meeting it pauses
-// the desk briefly and then fails (the next save tries again).
-bool preserveDamaged(Session& session, const std::filesystem::path& file, bool inTheWay) {
-  if (!somethingAt(file)) return true;
-  const std::set<std::u8string> copies = damagedCopiesOf(file);
-  if (identicalCopyExists(file, copies)) return true;
-  const std::int64_t now = session.unixNow();
-  const FileOutcome kept = retryWhileHeld([&] {
-    // A name taken since it was chosen (another program at work in the folder)
-    // moves on to the next counter, a few times at most.
-    std::size_t counter = 0;
-    for (int attempt = 0; attempt < 10; ++attempt, ++counter) {
-      const std::filesystem::path aside = freeDamagedName(file, now, copies, counter);
-      const CopyOutcome copied = copyAside(file, aside);
-      if (copied == CopyOutcome::Copied) return FileOutcome::Done;
-      if (copied == CopyOutcome::NameTaken) continue;
-      if (!inTheWay) return copied == CopyOutcome::Held ? FileOutcome::Held : FileOutcome::Failed;
-      const FileOutcome moved = moveWithoutReplacing(file, aside);
-      if (moved == FileOutcome::Failed && entryAt(aside)) continue;
-      if (moved == FileOutcome::Failed && copied == CopyOutcome::Held) return FileOutcome::Held;
-      return moved;
-    }
-    return FileOutcome::Failed;
-  });
-  return kept == FileOutcome::Done;
-}
-
-void showEmptySelection(Session& session) {
-  setControlTextQuietly(session, ID_NOTE_EDIT, std::u16string());
-  updateControlStates(session);
-  if (session.view) session.view->invalidate();
-}
-
-// Whether a recovery sheet was ever started for the image: once one exists, every
-// later load uses it, also after the recovery sheet itself was found damaged and
-// moved aside (its kept copies or its backup remain).
-bool recoveryStarted(const std::filesystem::path& recoveryPath) {
-  return somethingAt(recoveryPath) || somethingAt(withSuffix(recoveryPath, ".bak")) ||
-         !damagedCopiesOf(recoveryPath).empty();
-}
-
-// Reads (or recovers) the current image's sheet into the session, from the files
-// of the main sheet at `mainPath`. True when a recovery put its own message on the
-// status line. Raises SheetHeld when another program holds a file that must be
-// read; nothing has been saved then.
-bool openSheetFiles(Session& session, const Pixels& image, const std::filesystem::path& mainPath,
-                    Patience patience) {
-  bool reported = false;
-  session.sheetPath = mainPath;
-  // The recovery path always derives from the main sheet's path.
-  const std::filesystem::path recoveryPath = withSuffix(mainPath, ".recovery.json");
-  restoreInterruptedReplacement(recoveryPath, image, patience);
-  if (recoveryStarted(recoveryPath)) {
-    session.sheetPath = recoveryPath;
-  } else {
-    restoreInterruptedReplacement(mainPath, image, patience);
-  }
-
-  if (somethingAt(session.sheetPath)) {
-    try {
-      session.sheet = readSheetForImage(session.sheetPath, image, patience);
-    } catch (const SheetHeld&) {
-      throw;
-    } catch (...) {
-      const std::filesystem::path failed = session.sheetPath;
-      const std::filesystem::path backup = withSuffix(failed, ".bak");
-      // The main sheet is never written again once it failed; a recovery sheet
-      // that failed is the one the next saves replace, so it must be kept aside
-      // before any of them runs.
-      const bool failedIsRecovery = failed == recoveryPath;
-      if (!preserveDamaged(session, failed, failedIsRecovery) && failedIsRecovery) {
-        session.unpreservedSheets.push_back(failed);
-      }
-      std::optional<ObservationSheet> recovered;
-      if (somethingAt(backup)) recovered = sheetOfImageAt(backup, image, patience);
-      const bool backupUsable = recovered.has_value();
-      // A recovery sheet's own backup is replaced by the next saves into that
-      // sheet, so one that cannot be used is preserved as well. The main sheet's
-      // backup is never written again and needs no copy.
-      if (!backupUsable && failedIsRecovery && !preserveDamaged(session, backup, true)) {
-        session.unpreservedSheets.push_back(backup);
-      }
-      session.sheetPath = recoveryPath;
-      if (backupUsable) {
-        session.sheet = std::move(*recovered);
-        session.dirty = true;
-      } else {
-        showStatus(session, kStringRecoverySheetActive, true);
-        reported = true;
-      }
-    }
-  } else if (session.sheetPath == recoveryPath) {
-    // The recovery sheet was moved aside and nothing took its place: the image goes
-    // on in a new recovery sheet, never in the main sheet or its backup.
-    showStatus(session, kStringRecoverySheetActive, true);
-    reported = true;
-  }
-
-  // A temporary file left beside the active sheet that is no complete version of
-  // this image's sheet (cut short, unreadable, or another image's) is replaced by
-  // the next save: it is kept aside first, like any damaged sheet file. (Anything
-  // else under that name, a folder say, is no sheet and only makes saves fail.)
-  const std::filesystem::path temporary = withSuffix(session.sheetPath, ".tmp");
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(temporary, ec) && !sheetOfImageAt(temporary, image, patience) &&
-      !preserveDamaged(session, temporary, true)) {
-    session.unpreservedSheets.push_back(temporary);
-  }
-
-  if (session.dirty) {
-    // When this save fails, its message stays: the recovered sheet is only in memory.
-    if (saveSheet(session)) showStatus(session, kStringBackupRecovered, true);
-    reported = true;
-  }
-  return reported;
-}
-
-// The state while another program holds a sheet file of the image: nothing to save
-// to, and the user is told that the notes are not available yet.
-void holdSheet(Session& session, const ObservationSheet& fresh) {
-  session.sheet = fresh;
-  session.dirty = false;
-  session.unpreservedSheets.clear();
-  session.sheetPath.clear();
-  session.sheetHeld = true;
-  showStatus(session, kStringCouldNotSave, true);
-}
-
-ObservationSheet freshSheetFor(const Pixels* image) {
-  ObservationSheet fresh;
-  if (image) {
-    fresh.imageSHA256 = image->sha256;
-    fresh.width = image->width;
-    fresh.height = image->height;
-  }
-  return fresh;
-}
-
-std::filesystem::path mainSheetPath(const Session& session, const Pixels& image) {
-  return session.dataFolder / "observations" /
-         std::u8string(image.sha256.begin(), image.sha256.end()).append(u8".json");
+std::int64_t systemUnixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
 
 ObservationSheet readSheetFile(const std::filesystem::path& path) {
-  return readSheetFileWith(path, Patience::WaitOut);
+  FileAccess& files = platformFileAccess();
+  if (files.entryAt(path) != EntryKind::File) throw std::runtime_error("Cannot read sheet");
+  std::string bytes;
+  if (files.read(path, kReadLimit, bytes) != FileOutcome::Done || bytes.size() > kSheetFileLimit) {
+    throw std::runtime_error("Cannot read sheet");
+  }
+  return sheetFromText(bytes);
 }
 
-bool sheetStorable(const Session& session) { return session.storageAvailable && !session.sheetHeld; }
+SheetStore::SheetStore(FileAccess* files) : files_(files), unixNow_(systemUnixNow) {}
 
-bool saveSheet(Session& session) {
-  if (!session.dirty) return true;
-  if (!session.storageAvailable || session.sheetPath.empty()) {
-    showStatus(session, kStringCouldNotSave, true);
-    return false;
-  }
+void SheetStore::clear() {
+  state_ = SheetState::NoImage;
+  image_ = SheetImage{};
+  folder_.clear();
+  mainPath_.clear();
+  onRecovery_ = false;
+  activeKnown_ = false;
+  activeBytes_.reset();
+  ownTemporary_.reset();
+  attempted_.reset();
+}
+
+std::filesystem::path SheetStore::recoveryPath() const {
+  return mainPath_.empty() ? std::filesystem::path() : withSuffix(mainPath_, ".recovery.json");
+}
+
+std::filesystem::path SheetStore::activePath() const {
+  if (state_ != SheetState::Active) return {};
+  return onRecovery_ ? recoveryPath() : mainPath_;
+}
+
+FileAccess& SheetStore::files() { return files_ != nullptr ? *files_ : platformFileAccess(); }
+
+void SheetStore::setStorageUnavailable(const SheetImage& image) {
+  clear();
+  image_ = image;
+  state_ = SheetState::StorageUnavailable;
+}
+
+LoadOutcome SheetStore::load(const std::filesystem::path& observationsFolder, const SheetImage& image,
+                             ObservationSheet& sheet) {
+  clear();
+  image_ = image;
+  folder_ = observationsFolder;
+  mainPath_ = observationsFolder / std::u8string(image.sha256.begin(), image.sha256.end()).append(u8".json");
+  sheet = freshSheet(image);
   try {
-    const std::string text = printSheet(session.sheet);
-    // The folder may have been removed while the program runs: it is made again,
-    // with the data folder above it. If that fails, the write below fails.
-    std::error_code ec;
-    std::filesystem::create_directories(session.sheetPath.parent_path(), ec);
-    // A damaged file that this save would write over is kept aside first.
-    std::erase_if(session.unpreservedSheets,
-                  [&](const std::filesystem::path& file) { return preserveDamaged(session, file, true); });
-    if (!session.unpreservedSheets.empty()) throw std::runtime_error("Damaged sheet not preserved");
-    if (!writeFileAtomically(session.sheetPath, text, true)) throw std::runtime_error("Write failed");
+    return loadFiles(sheet);
   } catch (...) {
-    showStatus(session, kStringCouldNotSave, true);
-    return false;
+    // Held, vanishing, or a failure nobody foresaw: nothing is known, so nothing may
+    // be written until a later load succeeds.
+    state_ = SheetState::Waiting;
+    onRecovery_ = false;
+    activeKnown_ = false;
+    activeBytes_.reset();
+    sheet = freshSheet(image);
+    return LoadOutcome::Waiting;
   }
-  session.dirty = false;
-  session.autosaveAttempts = 0;
-  showStatus(session, kStringSavedLocally, false);
+}
+
+// A replacement interrupted between its two renames (the process killed, the power
+// lost) leaves nothing under the sheet's name, the previous version under the
+// backup name and the new one, complete, under the temporary name. The new version
+// is moved into place when it reads as a sheet of this image; otherwise the
+// previous version is put back as a verified copy (or, where none can be made, by
+// moving the backup itself). Anything that cannot be done now leaves the load
+// waiting, so that no empty sheet starts whose saves would replace these files.
+void SheetStore::restoreInterruptedReplacement(const std::filesystem::path& sheetFile) {
+  const EntryKind there = files().entryAt(sheetFile);
+  if (there == EntryKind::Unknown) throw NotNow{};
+  if (there != EntryKind::None) return;
+  const std::filesystem::path temporary = withSuffix(sheetFile, ".tmp");
+  const Found newer = look(files(), temporary);
+  ObservationSheet unused;
+  if (sheetOfImage(newer, image_, unused)) {
+    const FileOutcome moved = files().move(temporary, sheetFile);
+    if (moved == FileOutcome::Done || moved == FileOutcome::NameTaken) return;
+    throw NotNow{};
+  }
+  const std::filesystem::path backup = withSuffix(sheetFile, ".bak");
+  const Found previous = look(files(), backup);
+  if (previous.kind != EntryKind::File) return;
+  if (previous.whole()) {
+    const FileOutcome copied = copyVerified(previous.bytes, sheetFile);
+    if (copied == FileOutcome::Done || copied == FileOutcome::NameTaken) return;
+  }
+  const FileOutcome moved = files().move(backup, sheetFile);
+  if (moved == FileOutcome::Done || moved == FileOutcome::NameTaken) return;
+  throw NotNow{};
+}
+
+// Whether a recovery sheet was ever started for the image: once one exists, every
+// later load uses it, also after the recovery sheet itself was found damaged and
+// kept aside (its kept copies or its backup remain).
+bool SheetStore::recoveryStarted() {
+  const std::filesystem::path recovery = recoveryPath();
+  for (const auto& name : {recovery, withSuffix(recovery, ".bak")}) {
+    const EntryKind kind = files().entryAt(name);
+    if (kind == EntryKind::Unknown) throw NotNow{};
+    if (kind != EntryKind::None) return true;
+  }
+  return !keptCopiesOf(recovery).empty();
+}
+
+// A file under the active sheet's temporary name is no file of this run (the
+// store removes its own after each save): a version a process wrote before it ended,
+// or a copy cut short. It is kept aside now, so that the save that meets it only
+// removes a file whose bytes are kept.
+void SheetStore::keepStrayTemporary() {
+  const std::filesystem::path temporary = withSuffix(activePath(), ".tmp");
+  const Found there = look(files(), temporary);
+  if (there.kind == EntryKind::File) keep(temporary, there, true);
+}
+
+LoadOutcome SheetStore::loadFiles(ObservationSheet& sheet) {
+  const std::filesystem::path recovery = recoveryPath();
+  // The recovery path always derives from the main sheet's path.
+  restoreInterruptedReplacement(recovery);
+  onRecovery_ = recoveryStarted();
+  if (!onRecovery_) restoreInterruptedReplacement(mainPath_);
+
+  const std::filesystem::path failed = onRecovery_ ? recovery : mainPath_;
+  const Found found = look(files(), failed);
+  if (found.kind == EntryKind::None) {
+    state_ = SheetState::Active;
+    activeKnown_ = true;
+    keepStrayTemporary();
+    // The recovery sheet was kept aside and nothing took its place: the image goes
+    // on in a new recovery sheet, never in the main sheet or its backup.
+    return onRecovery_ ? LoadOutcome::RecoverySheetActive : LoadOutcome::Loaded;
+  }
+  if (sheetOfImage(found, image_, sheet)) {
+    state_ = SheetState::Active;
+    activeKnown_ = true;
+    activeBytes_ = found.bytes;
+    keepStrayTemporary();
+    return LoadOutcome::Loaded;
+  }
+
+  // Damaged. The main sheet is never written again once it failed, so a copy of it
+  // is a courtesy; a recovery sheet that failed is the one the next saves replace,
+  // so it must be kept aside before any of them runs.
+  const bool failedIsRecovery = onRecovery_;
+  const Keep keptFailed = keep(failed, found, failedIsRecovery);
+  if (failedIsRecovery && keptFailed == Keep::Failed) throw NotNow{};
+
+  const std::filesystem::path backup = withSuffix(failed, ".bak");
+  const Found previous = look(files(), backup);
+  ObservationSheet recovered;
+  const bool backupUsable = sheetOfImage(previous, image_, recovered);
+  // A recovery sheet's own backup is replaced by the next saves into that sheet, so
+  // one that cannot be used is kept as well. The main sheet's backup is never
+  // written again and needs no copy.
+  if (!backupUsable && failedIsRecovery && previous.kind != EntryKind::None &&
+      keep(backup, previous, true) == Keep::Failed) {
+    throw NotNow{};
+  }
+
+  onRecovery_ = true;
+  if (failedIsRecovery) {
+    // Its bytes are kept: the store may replace them (or they were moved aside).
+    if (keptFailed == Keep::Moved) {
+      activeBytes_.reset();
+    } else {
+      activeBytes_ = found.bytes;
+    }
+  } else {
+    // Nothing was at the recovery path a moment ago; whatever appeared there since
+    // is kept before the store writes there.
+    const Found there = look(files(), recovery);
+    if (there.kind == EntryKind::Other) throw NotNow{};
+    if (there.kind == EntryKind::File) {
+      const Keep kept = keep(recovery, there, true);
+      if (kept == Keep::Failed) throw NotNow{};
+      if (kept == Keep::Copied) activeBytes_ = there.bytes;
+    }
+  }
+  activeKnown_ = true;
+  state_ = SheetState::Active;
+  keepStrayTemporary();
+
+  if (backupUsable) {
+    sheet = std::move(recovered);
+    return save(sheet) == SaveOutcome::Failed ? LoadOutcome::BackupRecoveredUnsaved : LoadOutcome::BackupRecovered;
+  }
+  sheet = freshSheet(image_);
+  return LoadOutcome::RecoverySheetActive;
+}
+
+std::vector<std::filesystem::path> SheetStore::keptCopiesOf(const std::filesystem::path& file) {
+  std::filesystem::path::string_type prefix = withSuffix(file.filename(), ".damaged-").native();
+  std::vector<std::filesystem::path> copies;
+  for (const std::filesystem::path& name : files().names(file.parent_path())) {
+    if (isKeptCopyName(name.native(), prefix)) copies.push_back(file.parent_path() / name);
+  }
+  return copies;
+}
+
+// Writes `bytes` under `finalName`, which must not exist: first under a temporary
+// name, flushed and read back, and only then renamed to the final name, so that a
+// crash or a write cut short never leaves a partial copy under a name that looks
+// kept. NameTaken when the final name exists.
+FileOutcome SheetStore::copyVerified(const std::string& bytes, const std::filesystem::path& finalName) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const std::filesystem::path part =
+        withSuffix(finalName, attempt == 0 ? std::string(".part") : ".part" + std::to_string(attempt));
+    const FileOutcome written = files().writeNew(part, bytes);
+    if (written == FileOutcome::NameTaken) continue;
+    if (written != FileOutcome::Done) return written;
+    std::string back;
+    if (files().read(part, kReadLimit, back) != FileOutcome::Done || back != bytes) {
+      files().remove(part);
+      return FileOutcome::Failed;
+    }
+    const FileOutcome moved = files().move(part, finalName);
+    if (moved != FileOutcome::Done) files().remove(part);
+    return moved;
+  }
+  return FileOutcome::Failed;
+}
+
+// Keeps the bytes found in `file` under a name of its own: the file's name,
+// ".damaged-", the Unix time and, when that name is taken, "-" and a counter. An
+// identical kept copy counts (an unchanged damaged sheet is met again after every
+// restore from the notification area). A file that later writes would replace
+// (`inTheWay`) and that cannot be copied (a full disk, a file too large to hold in
+// memory whole) is renamed instead: a rename on the same volume keeps every byte
+// and needs no space. A file nothing will write over stays where it is when it
+// cannot be copied.
+SheetStore::Keep SheetStore::keep(const std::filesystem::path& file, const Found& found, bool inTheWay) {
+  if (found.kind != EntryKind::File) return Keep::Failed;
+  if (!found.whole() && !inTheWay) return Keep::Failed;
+  const std::vector<std::filesystem::path> copies = keptCopiesOf(file);
+  if (found.whole()) {
+    for (const std::filesystem::path& copy : copies) {
+      std::string bytes;
+      if (files().read(copy, kReadLimit, bytes) == FileOutcome::Done && bytes == found.bytes) return Keep::Copied;
+    }
+  }
+  const std::string stamp = ".damaged-" + std::to_string(unixNow_());
+  for (int counter = 0; counter < 10 + static_cast<int>(copies.size()); ++counter) {
+    const std::filesystem::path name = withSuffix(file, counter == 0 ? stamp : stamp + "-" + std::to_string(counter));
+    if (files().entryAt(name) != EntryKind::None) continue;
+    if (found.whole()) {
+      const FileOutcome copied = copyVerified(found.bytes, name);
+      if (copied == FileOutcome::Done) return Keep::Copied;
+      if (copied == FileOutcome::NameTaken) continue;
+      if (!inTheWay) return Keep::Failed;
+    }
+    const FileOutcome moved = files().move(file, name);
+    if (moved == FileOutcome::Done) return Keep::Moved;
+    if (moved != FileOutcome::NameTaken) return Keep::Failed;
+  }
+  return Keep::Failed;
+}
+
+bool SheetStore::matchesKnown(const Found& found) const {
+  if (!activeKnown_) return false;
+  if (found.kind == EntryKind::None) return !activeBytes_.has_value();
+  return found.kind == EntryKind::File && activeBytes_.has_value() && found.whole() && found.bytes == *activeBytes_;
+}
+
+// A file under the temporary name that the store did not write (a crash's leftover,
+// a newer version written by a process that ended before its replacement, another
+// program's file) is kept before it is removed.
+bool SheetStore::clearTemporary(const std::filesystem::path& temporary) {
+  const Found there = look(files(), temporary);
+  if (there.kind == EntryKind::None) return true;
+  if (there.kind == EntryKind::Other) return false;
+  const bool ours = ownTemporary_.has_value() && there.whole() && there.bytes == *ownTemporary_;
+  if (!ours) {
+    const Keep kept = keep(temporary, there, true);
+    if (kept == Keep::Failed) return false;
+    if (kept == Keep::Moved) return true;
+  }
+  const FileOutcome removed = files().remove(temporary);
+  if (removed != FileOutcome::Done && removed != FileOutcome::Missing) return false;
+  ownTemporary_.reset();
   return true;
 }
 
-void loadSheetForImage(Session& session) {
-  const std::shared_ptr<const Pixels> image = session.currentImage;
-  const ObservationSheet fresh = freshSheetFor(image.get());
-  session.sheet = fresh;
-  session.selectedId = 0;
-  session.undoSlot = UndoSlot{};
-  session.listTop = 0;
-  session.cropRect = CropRect{};
-  session.dirty = false;
-  session.unpreservedSheets.clear();
-  session.sheetHeld = false;
-  if (!image) {
-    // Nothing to load a sheet for.
-    session.sheetPath.clear();
-    showEmptySelection(session);
-    return;
-  }
-
-  session.sheetPath = mainSheetPath(session, *image);
-  if (!session.storageAvailable) {
-    session.sheetPath.clear();
-    setControlTextQuietly(session, ID_NOTE_EDIT, std::u16string());
-    showStatus(session, kStringCouldNotSave, true);
-    return;
-  }
-
+SaveOutcome SheetStore::save(const ObservationSheet& sheet) {
+  if (state_ != SheetState::Active) return SaveOutcome::Failed;
   try {
-    openSheetFiles(session, *image, mainSheetPath(session, *image), Patience::WaitOut);
-  } catch (const SheetHeld&) {
-    holdSheet(session, fresh);
+    return saveFiles(sheet);
+  } catch (...) {
+    // What is on disk is checked again before the next write.
+    return SaveOutcome::Failed;
   }
-  showEmptySelection(session);
 }
 
-void retryHeldSheet(Session& session) {
-  const std::shared_ptr<const Pixels> image = session.currentImage;
-  if (!session.sheetHeld || !image || session.jobRunning || !session.storageAvailable) return;
-  bool reported = false;
-  try {
-    reported = openSheetFiles(session, *image, mainSheetPath(session, *image), Patience::Once);
-  } catch (const SheetHeld&) {
-    // Still held: the status line keeps saying so; the next tick tries again.
-    session.sheet = freshSheetFor(image.get());
-    session.dirty = false;
-    session.unpreservedSheets.clear();
-    session.sheetPath.clear();
-    return;
+SaveOutcome SheetStore::saveFiles(const ObservationSheet& sheet) {
+  const std::string text = printSheet(sheet);
+  // The folder may have been removed while the program runs: it is made again. If
+  // that fails, the write below fails.
+  files().makeFolder(folder_);
+
+  // The active sheet must still hold what the store last read or wrote there.
+  // Another program may have changed, replaced or removed it: its version is kept
+  // under a name of its own and, for the main sheet, the notes go on in the
+  // recovery sheet, so that both versions stay on disk.
+  bool besideAnother = false;
+  for (int round = 0; round < 2; ++round) {
+    const Found now = look(files(), activePath());
+    if (matchesKnown(now)) break;
+    if (now.kind == EntryKind::Other) return SaveOutcome::Failed;
+    if (now.kind == EntryKind::None || (attempted_ && now.whole() && now.bytes == *attempted_)) {
+      // Removed, or the store's own earlier write whose success it did not see.
+      activeBytes_ = now.kind == EntryKind::None ? std::nullopt : std::optional<std::string>(now.bytes);
+      activeKnown_ = true;
+      break;
+    }
+    // The main sheet is not written again, so its other version stays in place even
+    // where no copy of it can be made; a recovery sheet is replaced next, so it must
+    // be kept first.
+    const Keep kept = keep(activePath(), now, onRecovery_);
+    if (kept == Keep::Failed && onRecovery_) return SaveOutcome::Failed;
+    besideAnother = true;
+    if (onRecovery_) {
+      activeBytes_ = kept == Keep::Copied ? std::optional<std::string>(now.bytes) : std::nullopt;
+      activeKnown_ = true;
+      break;
+    }
+    // The recovery sheet takes the notes; it is looked at in the next round.
+    onRecovery_ = true;
+    activeKnown_ = false;
   }
-  session.sheetHeld = false;
-  session.selectedId = 0;
-  session.listTop = 0;
-  // The status line said the notes were unavailable; unless the load reported
-  // something of its own (a recovery), it now says the desk is ready.
-  if (!reported) showStatus(session, kStringReady, false);
-  showEmptySelection(session);
+  if (!activeKnown_) return SaveOutcome::Failed;
+
+  const std::filesystem::path target = activePath();
+  const std::filesystem::path temporary = withSuffix(target, ".tmp");
+  if (!clearTemporary(temporary)) return SaveOutcome::Failed;
+
+  attempted_ = text;
+  const FileOutcome written = files().writeNew(temporary, text);
+  if (written != FileOutcome::Done) {
+    // The name was free a moment ago, so whatever is there now is the store's own
+    // incomplete file (unless another program just took the name).
+    if (written != FileOutcome::NameTaken) files().remove(temporary);
+    return SaveOutcome::Failed;
+  }
+  // The new version is read back before it replaces the sheet: a write cut short
+  // can be reported as complete.
+  std::string back;
+  if (files().read(temporary, kReadLimit, back) != FileOutcome::Done || back != text) {
+    files().remove(temporary);
+    ownTemporary_.reset();
+    return SaveOutcome::Failed;
+  }
+  ownTemporary_ = text;
+
+  const FileOutcome placed = activeBytes_.has_value()
+                                 ? files().replace(target, temporary, withSuffix(target, ".bak"))
+                                 : files().move(temporary, target);
+  const auto succeeded = [&] {
+    activeBytes_ = text;
+    activeKnown_ = true;
+    attempted_.reset();
+    if (files().entryAt(temporary) == EntryKind::None) ownTemporary_.reset();
+    return besideAnother ? SaveOutcome::SavedBesideAnotherVersion : SaveOutcome::Saved;
+  };
+  if (placed == FileOutcome::Done) return succeeded();
+
+  // The replacement failed: find out where things stand.
+  const Found after = look(files(), target);
+  if (after.kind == EntryKind::None) {
+    // It stopped after moving the previous version to the backup name: the new one
+    // takes the sheet's name, which completes the replacement.
+    if (files().move(temporary, target) == FileOutcome::Done) return succeeded();
+    activeBytes_.reset();
+    activeKnown_ = true;
+    return SaveOutcome::Failed;
+  }
+  if (after.whole() && after.bytes == text) return succeeded();
+  if (!matchesKnown(after)) activeKnown_ = false;
+  if (files().remove(temporary) == FileOutcome::Done) ownTemporary_.reset();
+  return SaveOutcome::Failed;
 }
 
 }  // namespace tessary

@@ -9,6 +9,7 @@
 #include "exports/crop_geometry.h"
 #include "exports/notes_csv.h"
 #include "observations/atomic_file.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "text/text_rules.h"
 #include "text/ui_strings.h"

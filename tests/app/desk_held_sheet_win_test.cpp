@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/control_ids.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "support/desk_process_win.h"
 #include "support/held_file_win.h"

@@ -10,7 +10,9 @@
 #include "exports/export_naming.h"
 #include "exports/notes_csv.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
+#include "support/faulty_files.h"
 #include "support/rules_session.h"
 #include "text/ui_strings.h"
 
@@ -141,8 +143,12 @@ TEST_F(NotesExport, StorageUnavailable) {
 TEST_F(NotesExport, SheetHeldByAnotherProgram) {
   session().dirty = false;
   session().sheet.marks.clear();
-  session().sheetPath.clear();
-  session().sheetHeld = true;
+  // The first file operation of the load meets the held file.
+  testing::FaultyFiles held(1, testing::Fault::Held);
+  session().sheetStore.setFiles(&held);
+  loadSheetForImage(session());
+  session().sheetStore.setFiles(nullptr);
+  ASSERT_TRUE(sheetWaiting(session()));
   exportNotes(session());
   expectStatus(33, true);
   EXPECT_FALSE(std::filesystem::exists(exports()));

@@ -19,6 +19,7 @@
 #include "imaging/plate_identity.h"
 #include "imaging/sha256_win.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "support/job_window_win.h"
 #include "text/ui_strings.h"

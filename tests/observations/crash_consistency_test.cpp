@@ -16,6 +16,7 @@
 
 #include "app/session_state.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
 #include "support/rules_session.h"
@@ -97,7 +98,7 @@ void runWriter(const std::filesystem::path& dataFolder, Ready ready, std::FILE* 
   Session session;
   prepareSession(session, dataFolder);
   loadSheetForImage(session);
-  while (session.sheetHeld) {
+  while (sheetWaiting(session)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     retryHeldSheet(session);
   }

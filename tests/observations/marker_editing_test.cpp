@@ -9,6 +9,7 @@
 
 #include "app/control_ids.h"
 #include "app/session_state.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "support/rules_session.h"
 #include "text/ui_strings.h"

@@ -19,6 +19,7 @@
 #include "app/session_state.h"
 #include "observations/file_access.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
 #include "support/rules_session.h"
@@ -225,11 +226,14 @@ TEST(SheetStorePosix, DamagedRecoverySheetThatCannotBeKeptAsideIsNeverWrittenOve
   if (!pinned.applied()) GTEST_SKIP() << "the immutable attribute cannot be set here";
 
   loadSheetForImage(session);
-  // The backup is recovered into memory but not saved over the damaged sheet.
-  EXPECT_EQ(printSheet(session.sheet), files.backup);
-  EXPECT_EQ(session.sheetPath, files.recovery);
-  expectCouldNotSave(session);
+  // Nothing may be written while the damaged sheet is neither copied nor moved
+  // aside: the image waits as if its sheet were held, and no file changes.
+  EXPECT_TRUE(sheetWaiting(session));
+  EXPECT_TRUE(session.sheetPath.empty());
+  EXPECT_EQ(session.statusText, uiText(Language::English, 27));
   for (int attempt = 0; attempt < 3; ++attempt) {
+    retryHeldSheet(session);
+    EXPECT_TRUE(sheetWaiting(session));
     session.sheet.marks.push_back({session.sheet.nextId, 3.0, 4.0, "more", 1700000000});
     session.sheet.nextId += 1;
     session.dirty = true;
@@ -242,12 +246,14 @@ TEST(SheetStorePosix, DamagedRecoverySheetThatCannotBeKeptAsideIsNeverWrittenOve
             (std::set<std::string>{files.name(files.main),
                                    files.name(files.recovery), files.name(files.recovery) + ".bak"}));
 
-  // Once the file can be moved, the next save keeps it aside first, then writes.
+  // Once the file can be moved, the timer's next try keeps it aside first, then
+  // the backup is recovered into the recovery sheet.
   pinned.undo();
-  ASSERT_TRUE(saveSheet(session));
+  retryHeldSheet(session);
+  EXPECT_FALSE(sheetWaiting(session));
+  EXPECT_EQ(session.statusText, uiText(Language::English, 40));
   EXPECT_EQ(readBytes(withSuffix(files.recovery, files.stamp)), files.damaged);
-  EXPECT_EQ(readBytes(files.recovery), printSheet(session.sheet));
-  EXPECT_EQ(readBytes(withSuffix(files.recovery, ".bak")), files.backup);
+  EXPECT_EQ(readBytes(files.recovery), files.backup);
 }
 
 // A copy that guards user data counts only when all of it is on disk: cut short

@@ -1,3 +1,4 @@
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "app/control_ids.h"
 #include "observations/observation_sheet.h"
 #include "observations/sheet_test_files.h"
+#include "support/faulty_files.h"
 #include "support/rules_session.h"
 #include "text/ui_strings.h"
 
@@ -424,7 +426,15 @@ TEST(SaveSheet, WithoutStorageOrPathShowsCouldNotSave) {
     RulesSession rules;
     Session& session = rules.session;
     session.storageAvailable = storage;
-    if (storage) session.sheetPath.clear();
+    // With storage, the image's sheet could not be read at its load (the first file
+    // operation met a held file): nothing may be written for it.
+    testing::FaultyFiles held(1, testing::Fault::Held);
+    if (storage) {
+      session.sheetStore.setFiles(&held);
+      loadSheetForImage(session);
+      session.sheetStore.setFiles(nullptr);
+      ASSERT_TRUE(session.sheetPath.empty());
+    }
     session.dirty = true;
     EXPECT_FALSE(saveSheet(session));
     EXPECT_TRUE(session.dirty);
@@ -490,8 +500,9 @@ std::vector<LoadCase> loadCases() {
        emptySheet(), 41, {{kMain + kStamp, kGarbage}}, {}},
       {"damaged main sheet, no backup", {{kMain, kGarbage}}, true, kRecovery, emptySheet(), 41,
        {{kMain + kStamp, kGarbage}}, {}},
+      // Too large to copy through memory, and never written again: it stays in place.
       {"main sheet over the size limit", {{kMain, tooLarge}, {kMain + ".bak", b}}, true, kRecovery, makeSheet(1), 40,
-       {{kMain + kStamp, tooLarge}, {kRecovery, b}}, {}},
+       {{kRecovery, b}}, {}},
       {"main sheet of another image's hash", {{kMain, otherHash}}, true, kRecovery, emptySheet(), 41,
        {{kMain + kStamp, otherHash}}, {}},
       {"main sheet of another width, good backup", {{kMain, otherWidth}, {kMain + ".bak", b}}, true, kRecovery,
@@ -557,8 +568,10 @@ std::vector<LoadCase> loadCases() {
        makeSheet(2), std::nullopt, {{kMain + ".tmp" + kStamp, c.substr(0, 40)}}, {}},
       {"good main sheet, temporary file of another image", {{kMain, a}, {kMain + ".tmp", otherHash}}, true, kMain,
        makeSheet(2), std::nullopt, {{kMain + ".tmp" + kStamp, otherHash}}, {}},
+      // The newest version a process wrote before it ended: the next save would
+      // write over it, so it is kept.
       {"good main sheet, complete temporary file", {{kMain, a}, {kMain + ".tmp", c}}, true, kMain, makeSheet(2),
-       std::nullopt, {}, {}},
+       std::nullopt, {{kMain + ".tmp" + kStamp, c}}, {}},
       {"good recovery sheet, damaged temporary file of it", {{kMain, kGarbage}, {kRecovery, c},
        {kRecovery + ".tmp", kGarbage3}}, true, kRecovery, makeSheet(3), std::nullopt,
        {{kRecovery + ".tmp" + kStamp, kGarbage3}}, {}},

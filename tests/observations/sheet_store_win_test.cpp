@@ -17,6 +17,7 @@
 #include "app/status_and_controls.h"
 #include "observations/marker_editing.h"
 #include "observations/observation_sheet.h"
+#include "app/sheet_session.h"
 #include "observations/sheet_store.h"
 #include "observations/sheet_test_files.h"
 #include "support/held_file_win.h"
@@ -88,7 +89,7 @@ struct DamagedRecoverySheet {
 // written, and the could-not-save message on the status line.
 void expectHeldState(RulesSession& rules) {
   Session& session = rules.session;
-  EXPECT_TRUE(session.sheetHeld);
+  EXPECT_TRUE(sheetWaiting(session));
   EXPECT_EQ(session.statusText, uiText(Language::English, 27));
   EXPECT_TRUE(session.statusIsError);
   EXPECT_TRUE(session.sheetPath.empty());
@@ -171,7 +172,7 @@ TEST(SheetStoreWindows, SheetHeldByAnotherProgramIsNotDamagedAndIsReadOnceReleas
 
     rules.tick += 400;
     autosaveTick(session);
-    EXPECT_FALSE(session.sheetHeld);
+    EXPECT_FALSE(sheetWaiting(session));
     EXPECT_TRUE(sheetStorable(session));
     EXPECT_EQ(session.sheetPath, folder / c.active);
     EXPECT_EQ(session.sheet.marks.size(), static_cast<std::size_t>(c.markers));
@@ -203,7 +204,7 @@ TEST(SheetStoreWindows, SheetHeldAtOneLoadIsReadAtTheNextLoad) {
   }
   session.statusText = u"string 25";
   loadSheetForImage(session);
-  EXPECT_FALSE(session.sheetHeld);
+  EXPECT_FALSE(sheetWaiting(session));
   EXPECT_EQ(session.statusText, u"string 25");
   EXPECT_EQ(session.sheetPath, sheet);
   EXPECT_EQ(printSheet(session.sheet), text);

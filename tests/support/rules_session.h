@@ -93,7 +93,11 @@ struct RulesSession {
     session.sheet.imageSHA256 = session.currentImage->sha256;
     session.sheet.width = width;
     session.sheet.height = height;
-    session.sheetPath = folder.path() / "observations" / (session.currentImage->sha256 + ".json");
+    // The sheet's files as a load leaves them for an image seen for the first time.
+    session.sheetStore.setClock([this] { return seconds; });
+    session.sheetStore.load(folder.path() / "observations", SheetImage{session.currentImage->sha256, width, height},
+                            session.sheet);
+    session.sheetPath = session.sheetStore.activePath();
     session.view = &view;
     for (int id = ID_PLATE; id <= ID_QUIT; ++id) {
       // Any non-null handle marks the control as created; the recording view never
