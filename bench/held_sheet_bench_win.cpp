@@ -1,11 +1,10 @@
-// How long the desk pauses when another program holds a sheet file open without
-// sharing it. Each figure is the time one call takes on the interface thread:
-//   save, damaged recovery sheet held:  a save that must first keep a damaged
-//       recovery sheet aside, while another program holds it (the save fails);
-//   load, sheet held:                   loading an image whose sheet is held (the
-//       read waits out the short retries, then the image opens without its notes);
-//   timer, sheet held:                  one timer tick trying the held sheet again;
-// each beside the same call with nothing held (the reference), run alternately.
+// How long the desk pauses when another program holds one of a sheet's files (the
+// sheet, its backup, a temporary file beside it) open without sharing it. Each
+// figure is the time one call takes on the interface thread: a save (which fails at
+// once and leaves the next save to try again), a load (which opens the image
+// without its notes until the file can be read) and one timer tick trying the load
+// again; each beside the same call with nothing held (the reference), run
+// alternately.
 //   held_sheet_bench [rounds, default 40]
 #include <windows.h>
 
@@ -27,6 +26,14 @@
 #include "observations/observation_sheet.h"
 #include "app/sheet_session.h"
 #include "observations/sheet_store.h"
+
+namespace tessary {
+std::filesystem::path withSuffixForBench(const std::filesystem::path& path, const char* suffix) {
+  std::filesystem::path result = path;
+  result += suffix;
+  return result;
+}
+}  // namespace tessary
 
 namespace {
 
@@ -90,34 +97,47 @@ double timed(const std::function<void()>& call) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// A save that must keep the damaged recovery sheet aside first (the state a load
-// leaves when it could neither copy nor move it).
-double saveWithDamagedRecoverySheet(int round, bool held) {
-  Desk desk(round);
-  writeFile(desk.main, "not a sheet");
-  writeFile(desk.recovery, "{\"format\": \"Tessary\", \"version\"");
-  desk.session.sheetPath = desk.recovery;
-  desk.session.sheet = sheetWith(3);
+// The files of an image with a sheet of three markers and its backup, loaded, and
+// one more marker in memory; `stray` leaves a temporary file beside the sheet after
+// the load, as a process that ended mid-save would.
+void loadedDesk(Desk& desk, bool stray) {
+  writeFile(desk.main, tessary::printSheet(sheetWith(3)));
+  writeFile(tessary::withSuffixForBench(desk.main, ".bak"), tessary::printSheet(sheetWith(2)));
+  tessary::loadSheetForImage(desk.session);
+  if (stray) writeFile(tessary::withSuffixForBench(desk.main, ".tmp"), "cut sh");
+  desk.session.sheet.marks.push_back({4, 6.0, 7.0, "a note", 1700000004});
+  desk.session.sheet.nextId = 5;
   desk.session.dirty = true;
-  desk.session.unpreservedSheets = {desk.recovery};
-  const tessary::ScopedHandle holder = hold(desk.recovery, held);
+}
+
+// A save while another program holds the sheet, its backup or a temporary file
+// beside it (the save fails at once and the next one tries again); the reference
+// is the same save with nothing held.
+double saveWithHeld(int round, bool held, const char* suffix) {
+  Desk desk(round);
+  loadedDesk(desk, std::string(suffix) == ".tmp");
+  const tessary::ScopedHandle holder = hold(tessary::withSuffixForBench(desk.main, suffix), held);
   return timed([&] { tessary::saveSheet(desk.session); });
 }
 
-double loadWithSheet(int round, bool held) {
+double loadWithHeld(int round, bool held, const char* suffix) {
   Desk desk(round);
   writeFile(desk.main, tessary::printSheet(sheetWith(3)));
-  const tessary::ScopedHandle holder = hold(desk.main, held);
+  writeFile(tessary::withSuffixForBench(desk.main, ".bak"), tessary::printSheet(sheetWith(2)));
+  if (std::string(suffix) == ".tmp") writeFile(tessary::withSuffixForBench(desk.main, ".tmp"), "cut sh");
+  const tessary::ScopedHandle holder = hold(tessary::withSuffixForBench(desk.main, suffix), held);
   return timed([&] { tessary::loadSheetForImage(desk.session); });
 }
 
-// The tick after a load that met the sheet held; the reference is the tick that
+// The tick after a load that met the file held; the reference is the tick that
 // finds it released and reads it.
-double timerTickWithSheet(int round, bool held) {
+double timerTickWithHeld(int round, bool held, const char* suffix) {
   Desk desk(round);
-  writeFile(desk.main, tessary::printSheet(sheetWith(3)));
+  writeFile(desk.main, "not a sheet");
+  writeFile(tessary::withSuffixForBench(desk.main, ".bak"), tessary::printSheet(sheetWith(2)));
+  if (std::string(suffix) == ".tmp") writeFile(tessary::withSuffixForBench(desk.main, ".tmp"), "cut sh");
   {
-    const tessary::ScopedHandle holder = hold(desk.main, true);
+    const tessary::ScopedHandle holder = hold(tessary::withSuffixForBench(desk.main, suffix), true);
     tessary::loadSheetForImage(desk.session);
     if (held) return timed([&] { tessary::autosaveTick(desk.session); });
   }
@@ -139,23 +159,30 @@ int wmain(int argc, wchar_t** argv) {
   const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 40;
   const struct {
     const char* name;
-    double (*measure)(int, bool);
-  } calls[] = {{"save, damaged recovery sheet held", saveWithDamagedRecoverySheet},
-               {"load, sheet held", loadWithSheet},
-               {"timer tick, sheet held", timerTickWithSheet}};
+    double (*measure)(int, bool, const char*);
+    const char* suffix;
+  } calls[] = {{"save, sheet held", saveWithHeld, ""},
+               {"save, backup held", saveWithHeld, ".bak"},
+               {"save, temporary file held", saveWithHeld, ".tmp"},
+               {"load, sheet held", loadWithHeld, ""},
+               {"load, backup held", loadWithHeld, ".bak"},
+               {"load, temporary file held", loadWithHeld, ".tmp"},
+               {"timer tick, damaged sheet held", timerTickWithHeld, ""},
+               {"timer tick, backup held", timerTickWithHeld, ".bak"},
+               {"timer tick, temporary file held", timerTickWithHeld, ".tmp"}};
   std::printf("%d rounds each, held and not held alternately\n\n", rounds);
-  std::printf("%-36s %12s %12s %12s %14s %8s\n", "call", "held median", "held worst", "free median",
+  std::printf("%-34s %12s %12s %12s %14s %8s\n", "call", "held median", "held worst", "free median",
               "free worst", "ratio");
   int round = 0;
   for (const auto& call : calls) {
     Figures figures;
     for (int i = 0; i < rounds; ++i) {
-      figures.held.push_back(call.measure(round++, true));
-      figures.reference.push_back(call.measure(round++, false));
+      figures.held.push_back(call.measure(round++, true, call.suffix));
+      figures.reference.push_back(call.measure(round++, false, call.suffix));
     }
     std::vector<double> ratios;
     for (int i = 0; i < rounds; ++i) ratios.push_back(figures.held[i] / std::max(figures.reference[i], 1e-3));
-    std::printf("%-36s %9.1f ms %9.1f ms %9.2f ms %11.2f ms %8.1f\n", call.name, median(figures.held),
+    std::printf("%-34s %9.1f ms %9.1f ms %9.2f ms %11.2f ms %8.1f\n", call.name, median(figures.held),
                 *std::max_element(figures.held.begin(), figures.held.end()), median(figures.reference),
                 *std::max_element(figures.reference.begin(), figures.reference.end()), median(ratios));
   }

@@ -27,6 +27,9 @@ using sheet_store_detail::Found;
 Found look(FileAccess& files, const std::filesystem::path& path) {
   Found found;
   found.kind = files.entryAt(path);
+  // "Nothing there" is asked once more before anything is concluded from it: a file
+  // that another program is replacing can be missing for a moment.
+  if (found.kind == EntryKind::None) found.kind = files.entryAt(path);
   if (found.kind == EntryKind::Unknown) throw NotNow{};
   if (found.kind != EntryKind::File) return found;
   // A file that vanishes or cannot be opened after the status query saw it is being
@@ -203,6 +206,11 @@ LoadOutcome SheetStore::loadFiles(ObservationSheet& sheet) {
 
   const std::filesystem::path failed = onRecovery_ ? recovery : mainPath_;
   const Found found = look(files(), failed);
+  if (found.kind == EntryKind::None && files().entryAt(withSuffix(failed, ".bak")) != EntryKind::None) {
+    // The backup was just put back under the sheet's name, or the sheet was there a
+    // moment ago: it is moving, so nothing is concluded now.
+    throw NotNow{};
+  }
   if (found.kind == EntryKind::None) {
     state_ = SheetState::Active;
     activeKnown_ = true;

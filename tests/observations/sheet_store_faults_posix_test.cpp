@@ -71,6 +71,8 @@ struct Script {
   std::set<std::string> protect;
   // The files hold a good sheet: no failure may make a load recover or start empty.
   bool good;
+  // What a load that reads it gives (a good sheet only).
+  std::string loadsAs;
   std::vector<Step> steps;
 };
 
@@ -79,31 +81,32 @@ const Step kEdit{Act::Edit, "", ""};
 const Step kSave{Act::Save, "", ""};
 
 std::vector<Script> scripts() {
+  const std::string empty = printSheet(version(0, ""));
   return {
-      {"first sheet of an image", {}, {}, true, {kLoad, kEdit, kSave, kEdit, kSave, kSave}},
-      {"sheet and backup", {{kMain, kSecond}, {kMain + ".bak", kFirst}}, {}, true,
+      {"first sheet of an image", {}, {}, true, empty, {kLoad, kEdit, kSave, kEdit, kSave, kSave}},
+      {"sheet and backup", {{kMain, kSecond}, {kMain + ".bak", kFirst}}, {}, true, kSecond,
        {kLoad, kEdit, kSave, kEdit, kSave}},
       {"damaged sheet, good backup", {{kMain, kGarbage}, {kMain + ".bak", kFirst}}, {kMain, kMain + ".bak"}, false,
-       {kLoad, kEdit, kSave}},
+       "", {kLoad, kEdit, kSave}},
       {"damaged sheet and backup", {{kMain, kGarbage}, {kMain + ".bak", kGarbage2}}, {kMain, kMain + ".bak"}, false,
-       {kLoad, kEdit, kSave, kEdit, kSave}},
+       "", {kLoad, kEdit, kSave, kEdit, kSave}},
       {"replacement interrupted after its first rename", {{kMain + ".tmp", kSecond}, {kMain + ".bak", kFirst}}, {},
-       true, {kLoad, kEdit, kSave}},
+       true, kSecond, {kLoad, kEdit, kSave}},
       {"replacement interrupted, temporary file cut short",
-       {{kMain + ".tmp", kSecond.substr(0, 40)}, {kMain + ".bak", kFirst}}, {kMain + ".tmp"}, true,
+       {{kMain + ".tmp", kSecond.substr(0, 40)}, {kMain + ".bak", kFirst}}, {kMain + ".tmp"}, true, kFirst,
        {kLoad, kEdit, kSave}},
       {"newer temporary file beside the sheet", {{kMain, kFirst}, {kMain + ".tmp", kSecond}}, {kMain + ".tmp"}, true,
-       {kLoad, kEdit, kSave, kEdit, kSave}},
-      {"another program replaces the sheet between saves", {{kMain, kFirst}}, {}, true,
+       kFirst, {kLoad, kEdit, kSave, kEdit, kSave}},
+      {"another program replaces the sheet between saves", {{kMain, kFirst}}, {}, true, kFirst,
        {kLoad, kEdit, kSave, {Act::Plant, kMain, kForeign}, kEdit, kSave, kEdit, kSave}},
-      {"another program writes garbage into the sheet", {{kMain, kFirst}}, {}, true,
+      {"another program writes garbage into the sheet", {{kMain, kFirst}}, {}, true, kFirst,
        {kLoad, kEdit, kSave, {Act::Plant, kMain, kGarbage2}, kEdit, kSave}},
-      {"another program removes the sheet", {{kMain, kFirst}}, {}, true,
+      {"another program removes the sheet", {{kMain, kFirst}}, {}, true, kFirst,
        {kLoad, kEdit, kSave, {Act::Remove, kMain, ""}, kEdit, kSave}},
-      {"another program leaves a temporary file", {{kMain, kFirst}}, {}, true,
+      {"another program leaves a temporary file", {{kMain, kFirst}}, {}, true, kFirst,
        {kLoad, kEdit, kSave, {Act::Plant, kMain + ".tmp", kForeign}, kEdit, kSave}},
       {"damaged recovery sheet", {{kMain, kGarbage}, {kRecovery, kGarbage2}, {kRecovery + ".bak", kGarbage}},
-       {kMain, kRecovery, kRecovery + ".bak"}, false, {kLoad, kEdit, kSave, kEdit, kSave}},
+       {kMain, kRecovery, kRecovery + ".bak"}, false, "", {kLoad, kEdit, kSave, kEdit, kSave}},
   };
 }
 
@@ -155,12 +158,14 @@ class ScriptRun {
             sheet.marks.push_back({sheet.nextId, 1.0 * edits, 2.0 * edits, "edit " + std::to_string(edits), kNow});
             sheet.nextId += 1;
             everyVersion_.insert(printSheet(sheet));
+            unsaved_.insert(printSheet(sheet));
             dirty = true;
             break;
           case Act::Save:
             if (!dirty) break;
             if (store.save(sheet) != SaveOutcome::Failed) {
               saved_ = printSheet(sheet);
+              unsaved_.clear();
               dirty = false;
             }
             break;
@@ -169,6 +174,7 @@ class ScriptRun {
             damagedByAnother_ = damagedByAnother_ || step.bytes == kGarbage2;
             others_.insert(step.bytes);
             everyVersion_.insert(step.bytes);
+            planted_.insert(step.bytes);
             forgetWhatAnotherProgramDestroyed();
             break;
           case Act::Remove:
@@ -192,6 +198,14 @@ class ScriptRun {
       if (script_.good && !damagedByAnother_ && outcome != LoadOutcome::Loaded) {
         problem("the restarted load recovered a good sheet");
       }
+      // It shows the newest version reported saved (before any save: the sheet the
+      // files held), a newer one that was complete on disk, or another program's.
+      if (script_.good && outcome == LoadOutcome::Loaded) {
+        const std::string shown = printSheet(reloaded);
+        if (shown != saved_.value_or(script_.loadsAs) && unsaved_.count(shown) == 0 && planted_.count(shown) == 0) {
+          problem("the restarted load hid the notes: it shows " + shown.substr(0, 60));
+        }
+      }
       check("after a restart");
     }
     return {problems_, files_.operations()};
@@ -200,6 +214,9 @@ class ScriptRun {
  private:
   void loaded(LoadOutcome outcome, const SheetStore& store, const ObservationSheet& sheet,
               const std::string& struckBefore) {
+    if (script_.good && outcome == LoadOutcome::Loaded && printSheet(sheet) != script_.loadsAs) {
+      problem("a load hid the notes: it shows " + printSheet(sheet).substr(0, 60));
+    }
     loadedDirty_ = outcome == LoadOutcome::BackupRecoveredUnsaved;
     if (outcome == LoadOutcome::BackupRecovered) saved_ = printSheet(sheet);
     const bool struckHere = files_.struck != struckBefore;
@@ -246,6 +263,8 @@ class ScriptRun {
   std::set<std::string> others_;
   std::set<std::string> everyVersion_;
   bool loadedDirty_ = false;
+  std::set<std::string> unsaved_;
+  std::set<std::string> planted_;
   bool damagedByAnother_ = false;
   std::vector<std::string> problems_;
 };
