@@ -116,6 +116,21 @@ Bytes rleBmp(std::uint32_t side) {
   return bmp;
 }
 
+// A 64 x 48 RGB PNG with one text chunk before its image data whose text is a zlib
+// stream of `size` zero bytes: the whole file is small, the text is not.
+Bytes pngWithCompressedText(const char* type, std::uint64_t size) {
+  Bytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0};
+  if (std::strcmp(type, "iTXt") == 0) append(text, {1, 0, 0, 0});  // compressed, no language
+  else text.push_back(0);                                           // zTXt: deflate
+  const Bytes stream = imagetest::zlibOfZeros(size);
+  text.insert(text.end(), stream.begin(), stream.end());
+  Bytes png = imagetest::zeroPng(64, 48, 8, 2);
+  Bytes chunk;
+  imagetest::appendPngChunk(chunk, type, text);
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the header chunk
+  return png;
+}
+
 struct Sample {
   const char* name;
   Bytes (*make)();
@@ -137,6 +152,10 @@ const Sample kSamples[] = {
     {"tiff-strip-rgba16.tif", [] { return imagetest::zeroStripTiff(kSide, 16, 4).bytes(); }},
     {"tiff-strip-rgba16-8660.tif", [] { return imagetest::zeroStripTiff(8'660, 16, 4).bytes(); }},
     {"tiff-strip-rgb8.tif", [] { return imagetest::zeroStripTiff(kSide, 8, 3).bytes(); }},
+    // Small files whose compressed text inflates to 1 GiB and 100 MB.
+    {"png-ztxt-1gib.png", [] { return pngWithCompressedText("zTXt", std::uint64_t{1} << 30); }},
+    {"png-ztxt-100mb.png", [] { return pngWithCompressedText("zTXt", 100'000'000); }},
+    {"png-itxt-100mb.png", [] { return pngWithCompressedText("iTXt", 100'000'000); }},
 };
 
 std::size_t workingSet() {

@@ -9,14 +9,22 @@
 #   - ceiling: growth / (promise + kMaxDecoderCopyBytes, 600 MB), the most a load may
 #              hold with the decoder's own copy of the image: at most 1.00.
 #
-#   bench/run_intake_peak_bench.sh [--rounds N] <windows-build-dir>
+#   bench/run_intake_peak_bench.sh [--rounds N] [--only PATTERN] <windows-build-dir>
+# --only loads only the files whose names match the shell pattern (png-?txt-*, say).
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$HERE/../scripts/common.sh"
 
 rounds=3
-if [ "${1:-}" = "--rounds" ]; then rounds=$2; shift 2; fi
-build=$(cd "${1:?usage: $0 [--rounds N] <windows-build-dir>}" && pwd)
+only='*'
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --rounds) rounds=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+build=$(cd "${1:?usage: $0 [--rounds N] [--only PATTERN] <windows-build-dir>}" && pwd)
 exe="$build/bench/bench_intake_peak.exe"
 [ -f "$exe" ] || { echo "$exe is missing" >&2; exit 2; }
 
@@ -32,7 +40,7 @@ if wineserver -p 2>/dev/null; then started_server=1; fi
 winpath() { echo "Z:${1//\//\\}"; }
 wine "$exe" make "$(winpath "$work")" | sed 's/^/made /'
 
-files=$(cd "$work" && ls)
+files=$(cd "$work" && for f in *; do case "$f" in $only) echo "$f" ;; esac; done)
 for round in $(seq 1 "$rounds"); do
   for f in $files; do
     # A load that ends the process (out of memory, say) is reported, not skipped.
