@@ -23,6 +23,8 @@
 
 #include "imaging/com_support_win.h"
 #include "imaging/image_file_win.h"
+#include "imaging/image_format.h"
+#include "imaging/tiff_directory.h"
 #include "imaging/pixels.h"
 #include "imaging/png_writer.h"
 #include "imaging/tiff_writer.h"
@@ -32,8 +34,8 @@ namespace {
 namespace imagetest = tessary::imagetest;
 using Bytes = std::vector<std::uint8_t>;
 
-// 12,247 x 12,247 = 149,989,009 pixels: the largest square inside the limits (the
-// 16-bit files of that size are refused; the largest 16-bit ones accepted are made too).
+// 12,247 x 12,247 = 149,989,009 pixels: the largest square inside the limits (and
+// 16-bit files of 8,660 square, whose decoder copy is as large as 8-bit RGBA's at the limits).
 constexpr std::uint32_t kSide = 12'247;
 
 void append(Bytes& out, std::initializer_list<std::uint8_t> bytes) {
@@ -116,6 +118,21 @@ Bytes rleBmp(std::uint32_t side) {
   return bmp;
 }
 
+// A 64 x 48 RGB PNG with one text chunk before its image data whose text is a zlib
+// stream of `size` zero bytes: the whole file is small, the text is not.
+Bytes pngWithCompressedText(const char* type, std::uint64_t size) {
+  Bytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0};
+  if (std::strcmp(type, "iTXt") == 0) append(text, {1, 0, 0, 0});  // compressed, no language
+  else text.push_back(0);                                           // zTXt: deflate
+  const Bytes stream = imagetest::zlibOfZeros(size);
+  text.insert(text.end(), stream.begin(), stream.end());
+  Bytes png = imagetest::zeroPng(64, 48, 8, 2);
+  Bytes chunk;
+  imagetest::appendPngChunk(chunk, type, text);
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the header chunk
+  return png;
+}
+
 struct Sample {
   const char* name;
   Bytes (*make)();
@@ -124,8 +141,7 @@ struct Sample {
 const Sample kSamples[] = {
     {"png-rgba16.png", [] { return imagetest::zeroPng(kSide, kSide, 16, 6); }},
     {"png-rgb16.png", [] { return imagetest::zeroPng(kSide, kSide, 16, 2); }},
-    // The largest 16-bit RGBA square whose decoded copy (8 bytes a pixel) stays within
-    // the 600 MB the decoder may hold.
+    // 16-bit RGBA whose decoded copy (8 bytes a pixel) is as large as the pixels.
     {"png-rgba16-8660.png", [] { return imagetest::zeroPng(8'660, 8'660, 16, 6); }},
     {"png-rgba8.png", [] { return imagetest::zeroPng(kSide, kSide, 8, 6); }},
     {"png-rgb8.png", [] { return imagetest::zeroPng(kSide, kSide, 8, 2); }},
@@ -137,6 +153,10 @@ const Sample kSamples[] = {
     {"tiff-strip-rgba16.tif", [] { return imagetest::zeroStripTiff(kSide, 16, 4).bytes(); }},
     {"tiff-strip-rgba16-8660.tif", [] { return imagetest::zeroStripTiff(8'660, 16, 4).bytes(); }},
     {"tiff-strip-rgb8.tif", [] { return imagetest::zeroStripTiff(kSide, 8, 3).bytes(); }},
+    // Small files whose compressed text inflates to 1 GiB and 100 MB.
+    {"png-ztxt-1gib.png", [] { return pngWithCompressedText("zTXt", std::uint64_t{1} << 30); }},
+    {"png-ztxt-100mb.png", [] { return pngWithCompressedText("zTXt", 100'000'000); }},
+    {"png-itxt-100mb.png", [] { return pngWithCompressedText("iTXt", 100'000'000); }},
 };
 
 std::size_t workingSet() {
@@ -173,6 +193,28 @@ int make(const std::wstring& folder) {
   return 0;
 }
 
+// The decoder's own copy of the frame as the intake rules estimate it (read after the
+// load, so that this second read of the file is not in the load's figures): a PNG's
+// whole frame at its stored depth, a TIFF's one strip or tile, 4 bytes a pixel for
+// JPEG and BMP. 0 when the load was refused.
+std::uint64_t decoderCopyBytes(const wchar_t* path, std::uint32_t width, std::uint32_t height) {
+  if (width == 0) return 0;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER size{};
+  GetFileSizeEx(file, &size);
+  Bytes bytes(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  const auto format = tessary::imageFormatOf(bytes.data(), bytes.size());
+  if (format == tessary::ImageFormat::Png) return tessary::pngDecoderCopyBytes(bytes.data(), bytes.size()).value_or(0);
+  if (format == tessary::ImageFormat::Tiff) {
+    return tessary::tiffDecodedPieceBytes(tessary::walkTiffFirstDirectory(bytes.data(), bytes.size()).layout);
+  }
+  return std::uint64_t{width} * height * 4;
+}
+
 int load(const std::wstring& path) {
   tessary::ScopedCoInitialize com(COINIT_MULTITHREADED);
   tessary::ScopedGdiplus gdiplus;
@@ -203,12 +245,13 @@ int load(const std::wstring& path) {
   }
   // The process's own peak: nothing ran in it before the load but its start.
   peak = peakWorkingSet();
+  const double copyBytes = static_cast<double>(decoderCopyBytes(full, width, height));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // What the load may hold: the file and the decoded pixels (4 bytes a pixel).
   const double promise = static_cast<double>(fileBytes + pixelBytes);
   const double growth = static_cast<double>(peak - baseline);
-  std::printf("size %ux%u file_mb %.1f pixels_mb %.1f peak_growth_mb %.1f promise_mb %.1f ratio %.2f seconds %.1f outcome %s\n",
-              width, height, fileBytes / 1e6, pixelBytes / 1e6, growth / 1e6, promise / 1e6,
+  std::printf("size %ux%u file_mb %.1f pixels_mb %.1f copy_mb %.1f peak_growth_mb %.1f promise_mb %.1f ratio %.2f seconds %.1f outcome %s\n",
+              width, height, fileBytes / 1e6, pixelBytes / 1e6, copyBytes / 1e6, growth / 1e6, promise / 1e6,
               promise > 0 ? growth / promise : 0.0, seconds, outcome.c_str());
   return 0;
 }

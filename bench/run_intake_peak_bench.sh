@@ -6,17 +6,28 @@
 #              before it;
 #   - promise: the file and the decoded pixels (4 bytes a pixel) together;
 #   - ratio:   growth / promise;
-#   - ceiling: growth / (promise + kMaxDecoderCopyBytes, 600 MB), the most a load may
-#              hold with the decoder's own copy of the image: at most 1.00.
+#   - copy:    the decoder's own copy of the frame at its stored depth, as the intake
+#              rules estimate it (a TIFF's one strip or tile);
+#   - ceiling: growth / (promise + copy), the most a load is promised to hold: about
+#              1.00 (the format converter's band of 4 MiB and, for TIFF, libtiff's
+#              undecoded copy of one strip, a part of the file, come on top).
 #
-#   bench/run_intake_peak_bench.sh [--rounds N] <windows-build-dir>
+#   bench/run_intake_peak_bench.sh [--rounds N] [--only PATTERN] <windows-build-dir>
+# --only loads only the files whose names match the shell pattern (png-?txt-*, say).
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$HERE/../scripts/common.sh"
 
 rounds=3
-if [ "${1:-}" = "--rounds" ]; then rounds=$2; shift 2; fi
-build=$(cd "${1:?usage: $0 [--rounds N] <windows-build-dir>}" && pwd)
+only='*'
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --rounds) rounds=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+build=$(cd "${1:?usage: $0 [--rounds N] [--only PATTERN] <windows-build-dir>}" && pwd)
 exe="$build/bench/bench_intake_peak.exe"
 [ -f "$exe" ] || { echo "$exe is missing" >&2; exit 2; }
 
@@ -32,7 +43,7 @@ if wineserver -p 2>/dev/null; then started_server=1; fi
 winpath() { echo "Z:${1//\//\\}"; }
 wine "$exe" make "$(winpath "$work")" | sed 's/^/made /'
 
-files=$(cd "$work" && ls)
+files=$(cd "$work" && for f in *; do case "$f" in $only) echo "$f" ;; esac; done)
 for round in $(seq 1 "$rounds"); do
   for f in $files; do
     # A load that ends the process (out of memory, say) is reported, not skipped.
@@ -49,7 +60,7 @@ done
 
 # One row per file: the median growth, and the other figures of the last round.
 field() { awk -v key="$1" '{ for (i = 2; i < NF; ++i) if ($i == key) print $(i + 1) }'; }
-printf '\n%-24s %12s %8s %10s %10s %6s %8s  %s\n' file size file_MB growth_MB promise_MB ratio ceiling outcome
+printf '\n%-26s %12s %8s %10s %10s %8s %6s %8s  %s\n' file size file_MB growth_MB promise_MB copy_MB ratio ceiling outcome
 for f in $files; do
   rows=$(grep "^$f " "$work/figures" || true)
   if [ -z "$rows" ]; then
@@ -61,7 +72,8 @@ for f in $files; do
   size=$(echo "$last" | field size)
   file=$(echo "$last" | field file_mb)
   promise=$(echo "$last" | field promise_mb)
+  copy=$(echo "$last" | field copy_mb)
   outcome=${last#* outcome }
-  awk -v f="$f" -v s="$size" -v fm="$file" -v g="$growth" -v p="$promise" -v o="$outcome" 'BEGIN {
-    printf "%-24s %12s %8.1f %10.1f %10.1f %6.2f %8.2f  %s\n", f, s, fm, g, p, g / p, g / (p + 600), o }'
+  awk -v f="$f" -v s="$size" -v fm="$file" -v g="$growth" -v p="$promise" -v c="$copy" -v o="$outcome" 'BEGIN {
+    printf "%-26s %12s %8.1f %10.1f %10.1f %8.1f %6.2f %8.2f  %s\n", f, s, fm, g, p, c, g / p, g / (p + c), o }'
 done

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/pixels.h"
+#include "imaging/png_metadata.h"
 #include "imaging/tiff_directory.h"
 
 namespace tessary {
@@ -277,8 +278,11 @@ void requireDeclaredSizeWithinLimits(const std::uint8_t* bytes, std::size_t coun
       throw ImageError("Image operation failed");
     }
     requirePixelLimits(size->width, size->height);
-    // The decoder would hold more than the largest pixel buffer beside the pixels.
-    if (format == ImageFormat::Png && pngDecoderCopyBytes(bytes, count) > kMaxDecoderCopyBytes) {
+    // Text and profiles that would inflate past the cap: the decoder would hold
+    // them whole beside the image (the image's own copy is within the promise for
+    // every layout: pngDecoderCopyBytes is at most 8 bytes a pixel).
+    if (format == ImageFormat::Png &&
+        pngInflatedMetadataBytes(bytes, count, kMaxInflatedPngMetadataBytes) > kMaxInflatedPngMetadataBytes) {
       throw ImageError("Pixel limit");
     }
   } else if (format == ImageFormat::Tiff) {

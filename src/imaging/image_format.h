@@ -13,13 +13,22 @@ inline constexpr std::size_t kMaxImageSourceBytes = 209'715'200;  // 200 MiB
 inline constexpr std::uint32_t kMaxImageSide = 20'000;
 inline constexpr std::uint64_t kMaxImagePixels = 150'000'000;
 
-// The most that the platform's decoder may hold of one image in a layout of its own
-// while the program converts it into its pixels: the size of the largest pixel
-// buffer (150,000,000 pixels of 4 bytes). Wine's PNG, JPEG and run-length BMP decoders
-// hold the whole image so (a TIFF decoder one strip or tile), so that a load holds
-// the file, the pixels and at most this much more. Samples of 8 bits or fewer never
-// come near it; 16-bit samples can, and such images are refused when they would pass it.
-inline constexpr std::uint64_t kMaxDecoderCopyBytes = 600'000'000;
+// The memory a load may hold at once (its promise): the file, the decoded pixels
+// (4 bytes a pixel, at most 600,000,000 bytes) and the platform decoder's own copy of
+// the frame at the depth it is stored in. Wine's PNG, JPEG and run-length BMP
+// decoders hold the whole frame so, its TIFF decoder one strip or tile (at most the
+// frame, or one tile of kTileOverhangAllowanceBytes that overhangs a small image), and
+// libtiff beside it the undecoded bytes of that one piece (a part of the file). The
+// copy is largest for 16-bit PNGs and TIFFs of four samples, 8 bytes a pixel: a
+// 150-megapixel 16-bit RGBA image holds the file, 600 MB of pixels and 1.2 GB in the
+// decoder (measured under Wine 8, bench/run_intake_peak_bench.sh: 1,819 MB above the
+// start for a 12,247-square 16-bit RGBA PNG, 1,849 MB for the same in one TIFF strip,
+// each 1-2 % over the promise: the converter's band of rows and libtiff's undecoded
+// strip). This constant bounds any decoder's copy: the frame of the widest layout
+// Wine's TIFF decoder reads (four 32-bit samples, 16 bytes a pixel) at the pixel
+// limits. Where the machine has less memory than a load needs, the load fails as any
+// other does (out of memory), and the previous image stays.
+inline constexpr std::uint64_t kMaxDecoderCopyBytes = 2'400'000'000;
 
 // The format named by the leading bytes, or none. Checked in the order PNG, JPEG,
 // TIFF (both byte orders), BMP; the first match wins.
@@ -64,7 +73,7 @@ std::optional<DeclaredSize> declaredImageSize(const std::uint8_t* bytes, std::si
 // layout it keeps (Wine's, the widest known): samples of 16 bits stay 16 bits, grey
 // with alpha becomes four channels, and a colour key (a tRNS chunk before the image
 // data) turns RGB and 16-bit grey into four channels. None when the header chunk
-// cannot be found.
+// cannot be found. Within the pixel limits it is at most 1,200,000,000 bytes.
 std::optional<std::uint64_t> pngDecoderCopyBytes(const std::uint8_t* bytes, std::size_t count);
 
 // True when an uncompressed BMP (BI_RGB or bit fields) declares a pixel array that
@@ -79,11 +88,14 @@ bool bmpPixelArrayExceedsData(const std::uint8_t* bytes, std::size_t count);
 //  - PNG and JPEG: Wine's decoders decode the whole image while they initialise,
 //    before the frame size can be asked for, so the data must show its size first:
 //    "Image operation failed" when declaredImageSize finds none (the decoder could
-//    not read such data either), "Pixel limit" when the size breaks the limits or a
-//    PNG's decoded copy (pngDecoderCopyBytes) would pass kMaxDecoderCopyBytes.
+//    not read such data either), "Pixel limit" when the size breaks the limits, or
+//    when a PNG's compressed ancillary chunks (zTXt, compressed iTXt, iCCP) would
+//    inflate past kMaxInflatedPngMetadataBytes (imaging/png_metadata.h), which the
+//    decoder would inflate in full though nothing needs them.
 //  - TIFF: the first directory is walked (walkTiffFirstDirectory): "Pixel limit" for
-//    a size beyond the limits or a strip or tile too large to decode, "Image
-//    operation failed" for any other refusal.
+//    a size beyond the limits or a strip or tile whose decoded copy would hold more
+//    than a load is promised (TiffRefusal::PieceMemory), "Image operation failed" for
+//    any other refusal.
 //  - BMP, uncompressed: "Pixel limit" when the header's sides break the limits, and
 //    otherwise "Image operation failed" when its pixel array is not in the data.
 // For every format the frame size remains the authoritative check.

@@ -11,8 +11,9 @@
 //    walk refused, by reason ("stricter: TIFF <reason> <inputs>"), how many both read
 //    ("agreed: TIFF <inputs>") and how many the walk let through that libtiff refused
 //    ("looser: TIFF <inputs>"; the decoder refuses those in its turn), for scripts/fuzz.sh.
-// The walks, the pre-decoder check and the BMP pixel-array check must also hold up on
-// any bytes at all.
+// The walks, the pre-decoder check, the BMP pixel-array check and the count of what a
+// PNG's compressed text and profiles inflate to must also hold up on any bytes at all;
+// that count never stops far past its cap.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdarg>
@@ -29,6 +30,7 @@
 
 #include "imaging/image_format.h"
 #include "imaging/pixels.h"
+#include "imaging/png_metadata.h"
 #include "imaging/tiff_directory.h"
 
 namespace {
@@ -280,5 +282,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)tessary::bmpPixelArrayExceedsData(p, n);
   (void)tessary::declaredImageSize(p, n, ImageFormat::Tiff);
   (void)tessary::pngDecoderCopyBytes(p, n);
+  // A small cap, so that the fuzzer reaches the stop; one scratch buffer past it at most.
+  constexpr std::uint64_t kCap = 1000;
+  if (tessary::pngInflatedMetadataBytes(p, n, kCap) > kCap + (64u << 10)) std::abort();
   return 0;
 }

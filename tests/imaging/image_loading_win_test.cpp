@@ -20,6 +20,7 @@
 #include "imaging/sha256_win.h"
 #include "observations/observation_sheet.h"
 #include "app/sheet_session.h"
+#include "png_writer.h"
 #include "observations/sheet_store.h"
 #include "support/job_window_win.h"
 #include "text/ui_strings.h"
@@ -115,10 +116,21 @@ struct FailingLoad {
 };
 
 TEST(ImageLoading, FailingLoadKeepsPreviousImageMarkersAndViewAndShows26) {
+  // A 6.8 MB PNG whose zTXt inflates to 1 GiB, refused before the decoder.
+  auto textOfOneGiB = imagetest::zeroPng(16, 12, 8, 2);
+  {
+    std::vector<std::uint8_t> data = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    const auto stream = imagetest::zlibOfZeros(std::uint64_t{1} << 30);
+    data.insert(data.end(), stream.begin(), stream.end());
+    std::vector<std::uint8_t> chunk;
+    imagetest::appendPngChunk(chunk, "zTXt", data);
+    textOfOneGiB.insert(textOfOneGiB.begin() + 33, chunk.begin(), chunk.end());
+  }
   const FailingLoad cases[] = {
       {"not-an-image.png", std::string("not an image")},
       {"missing.png", std::string()},
       {"too-wide.bmp", bmpBytes(20001, 1, 0)},
+      {"text-of-one-gib.png", std::string(textOfOneGiB.begin(), textOfOneGiB.end())},
   };
   for (const FailingLoad& c : cases) {
     SCOPED_TRACE(c.name);

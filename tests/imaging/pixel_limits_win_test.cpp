@@ -3,7 +3,8 @@
 // with "Pixel limit", and a fresh process that decodes one of them never holds
 // anything near the buffer the header asks for. So are hostile headers and TIFF
 // directories that the decoders would read past, crash on or fill memory from, and
-// 16-bit images whose copy inside the decoder would pass 600 MB.
+// PNGs whose compressed text or profile would inflate past the cap. 16-bit images
+// within the limits decode.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "../tools/test_images/test_image_bytes.h"
 #include "imaging/image_decoder_win.h"
+#include "imaging/png_metadata.h"
 #include "imaging_test_support_win.h"
 #include "png_writer.h"
 #include "tiff_writer.h"
@@ -175,13 +177,31 @@ std::vector<std::uint8_t> jpegWithFrameAfter(const std::vector<std::uint8_t>& be
   return jpeg;
 }
 
+// A 16 x 12 RGB PNG of zeros with one chunk of `type` after its header chunk whose
+// text (or profile) is a zlib stream of `size` zero bytes.
+std::vector<std::uint8_t> pngWithCompressedChunk(const char* type, std::uint64_t size) {
+  std::vector<std::uint8_t> data = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0};
+  if (std::string(type) == "iTXt") {
+    data.insert(data.end(), {1, 0, 0, 0});  // compressed, deflate, no language, no translation
+  } else {
+    data.push_back(0);  // deflate
+  }
+  const auto stream = imagetest::zlibOfZeros(size);
+  data.insert(data.end(), stream.begin(), stream.end());
+  auto png = imagetest::zeroPng(16, 12, 8, 2);
+  std::vector<std::uint8_t> chunk;
+  imagetest::appendPngChunk(chunk, type, data);
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+  return png;
+}
+
 // Headers the decoders read past tolerantly (a stray byte, FF 00, a segment length
 // below 2), headers whose size cannot be found, an uncompressed BMP whose pixel
-// array is not in the file, and 16-bit PNGs whose copy inside the decoder (8 or 6
-// bytes a pixel) would pass 600 MB: all refused before a decoder is created, in a
-// fresh process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind
-// a stray byte ended the process inside the decoder before; the PNGs were decoded,
-// growing it by about 900 MB).
+// array is not in the file, and PNGs whose compressed text or profile inflates past
+// kMaxInflatedPngMetadataBytes: all refused before a decoder is created, in a fresh
+// process that never grows by more than 64 MiB (the 40,000 x 40,000 JPEG behind a
+// stray byte ended the process inside the decoder before; the decoder inflated the
+// 1 GiB text whole, growing the process by more than 1 GB).
 TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   constexpr std::size_t kAllowedGrowth = 64u << 20;
@@ -207,8 +227,11 @@ TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
       {"JPEG whose walk runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46}, "Image operation failed"},
       {"PNG whose first chunk is not the header", pngWithoutHeaderFirst, "Image operation failed"},
       {"BMP headers alone, 12,247 square", bmpHeader(12'247, 12'247), "Image operation failed"},
-      {"PNG of 8,661 square 16-bit RGBA", imagetest::zeroPng(8'661, 8'661, 16, 6), "Pixel limit"},
-      {"PNG of 10,000 x 10,001 16-bit RGB", imagetest::zeroPng(10'000, 10'001, 16, 2), "Pixel limit"},
+      {"PNG whose zTXt inflates to 1 GiB (6.8 MB)", pngWithCompressedChunk("zTXt", std::uint64_t{1} << 30),
+       "Pixel limit"},
+      {"PNG whose compressed iTXt inflates to 100 MB", pngWithCompressedChunk("iTXt", 100'000'000), "Pixel limit"},
+      {"PNG whose iCCP inflates one byte past the cap",
+       pngWithCompressedChunk("iCCP", kMaxInflatedPngMetadataBytes + 1), "Pixel limit"},
   };
   for (const Case& c : cases) {
     EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
@@ -219,11 +242,9 @@ TEST(PixelLimitHeadersDeathTest, HostileHeadersAreRefusedBeforeTheDecoder) {
 // Hostile TIFF directories, each refused before the decoder in a fresh process that
 // never grows by more than 64 MiB. Without the walk the first two end the process
 // inside the decoder (a tile buffer whose size wraps around to almost nothing), the
-// fourth takes the 600 MB pixel buffer for a strip that is not there, and the rest are
-// decoded: the third as its first directory (Wine 8 shows it; a decoder that passes
-// over reduced-resolution copies meets the tiles of the second), the fifth as 150
-// megapixels of zeros from 900 bytes (the tiles not listed are read as empty), the
-// last beside a 600 MB decoded strip.
+// fourth takes the 600 MB pixel buffer for a strip that is not there, and the third
+// is a reduced-resolution copy shown by Wine 8 whose next directory (the tiles of
+// 65,536 square) a decoder that passes over such copies would meet.
 TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   constexpr std::size_t kAllowedGrowth = 64u << 20;
@@ -234,15 +255,6 @@ TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
     tiff.set(322, kTiffLong, {65'536}).set(323, kTiffLong, {65'536});
     return tiff.bytes();
   };
-  // 766 x 766 tiles of 16 x 16, of which one is listed.
-  imagetest::TiffFile tilesCountedShort;
-  tilesCountedShort.pieces = {std::vector<std::uint8_t>(768, 0)};
-  tilesCountedShort.set(256, kTiffLong, {12'247}).set(257, kTiffLong, {12'247});
-  tilesCountedShort.set(258, imagetest::kTiffShort, {8, 8, 8}).set(259, imagetest::kTiffShort, {1});
-  tilesCountedShort.set(262, imagetest::kTiffShort, {2}).set(277, imagetest::kTiffShort, {3});
-  tilesCountedShort.set(322, kTiffLong, {16}).set(323, kTiffLong, {16});
-  tilesCountedShort.set(324, kTiffLong, {imagetest::kTiffPiece}).set(325, kTiffLong, {768});
-  auto oddTiles = rgbTiff(40, 33, 24, 24);
   // A reduced-resolution copy first, then the 65,536-square tiles.
   auto reducedFirst = rgbTiff(16, 16, 0, 16);
   reducedFirst.set(254, kTiffLong, {1});
@@ -258,14 +270,61 @@ TEST(PixelLimitHeadersDeathTest, HostileTiffsAreRefusedBeforeTheDecoder) {
       {"the same, big-endian", hugeTiles(true), "Image operation failed"},
       {"the same behind a reduced-resolution copy", reducedFirst.bytes(&hugeTilesSecond), "Image operation failed"},
       {"12,247 square whose strip lies past the end", tiffHeader(12'247, 12'247), "Image operation failed"},
-      {"12,247 square in tiles of 16 with one tile listed", tilesCountedShort.bytes(), "Image operation failed"},
-      {"tiles of 24 x 24", oddTiles.bytes(), "Image operation failed"},
-      {"8,661 square of 16-bit RGBA in one strip", imagetest::zeroStripTiff(8'661, 16, 4).bytes(), "Pixel limit"},
   };
   ASSERT_EQ(cases[0].bytes.size(), 920u);
   for (const Case& c : cases) {
     EXPECT_EXIT(decodeInFreshProcessAndExit(c.bytes, c.error, kAllowedGrowth), ::testing::ExitedWithCode(0), "")
         << c.name;
+  }
+}
+
+// A tile list shorter than the layout is read as libtiff reads it: the tiles left out
+// are empty. 900 bytes that declare 12,247 square in tiles of 16 with one tile listed
+// decode to 150 megapixels of zeros, within what a load is promised (the file, the
+// 600 MB of pixels and one tile), never more.
+TEST(PixelLimitHeadersDeathTest, ShortTileListsDecodeWithinThePromise) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  using imagetest::kTiffLong;
+  imagetest::TiffFile tilesCountedShort;
+  tilesCountedShort.pieces = {std::vector<std::uint8_t>(768, 0)};
+  tilesCountedShort.set(256, kTiffLong, {12'247}).set(257, kTiffLong, {12'247});
+  tilesCountedShort.set(258, imagetest::kTiffShort, {8, 8, 8}).set(259, imagetest::kTiffShort, {1});
+  tilesCountedShort.set(262, imagetest::kTiffShort, {2}).set(277, imagetest::kTiffShort, {3});
+  tilesCountedShort.set(322, kTiffLong, {16}).set(323, kTiffLong, {16});
+  tilesCountedShort.set(324, kTiffLong, {imagetest::kTiffPiece}).set(325, kTiffLong, {768});
+  const auto bytes = tilesCountedShort.bytes();
+  ASSERT_LT(bytes.size(), 1000u);
+  constexpr std::size_t kPixels = std::size_t{12'247} * 12'247 * 4;
+  EXPECT_EXIT(decodeInFreshProcessAndExit(bytes, "no error", kPixels + (64u << 20)), ::testing::ExitedWithCode(0), "");
+}
+
+// Images that were refused once and are within the limits: 16-bit RGBA of 8,661
+// square (75 megapixels, 600 MB of decoder copy: one pixel row past the old bound) as a
+// PNG and as one TIFF strip, and a PNG whose text inflates to exactly the cap.
+TEST(PixelLimitHeaders, SixteenBitImagesAndTextAtTheCapDecode) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t side;
+  };
+  const Case cases[] = {
+      {"PNG of 8,661 square 16-bit RGBA", imagetest::zeroPng(8'661, 8'661, 16, 6), 8'661},
+      {"TIFF of 8,661 square 16-bit RGBA in one strip", imagetest::zeroStripTiff(8'661, 16, 4).bytes(), 8'661},
+      {"PNG whose zTXt inflates to the cap", pngWithCompressedChunk("zTXt", kMaxInflatedPngMetadataBytes), 0},
+  };
+  for (const Case& c : cases) {
+    std::shared_ptr<Pixels> pixels;
+    ASSERT_NO_THROW(pixels = decodeImage(c.bytes.data(), c.bytes.size())) << c.name << ": " << decodeError(c.bytes);
+    const std::uint32_t width = c.side != 0 ? c.side : 16, height = c.side != 0 ? c.side : 12;
+    EXPECT_EQ(pixels->width, width) << c.name;
+    EXPECT_EQ(pixels->height, height) << c.name;
+    // Zero samples: black, and transparent where the image has alpha.
+    const int alpha = c.side != 0 ? 0 : 255;
+    for (const auto& [x, y] : {std::pair{0u, 0u}, std::pair{width - 1, height - 1}}) {
+      const imagetest::Bgra p = imagetest::pixelAt(*pixels, x, y);
+      EXPECT_EQ(p.r + p.g + p.b, 0) << c.name;
+      EXPECT_EQ(p.a, alpha) << c.name;
+    }
   }
 }
 
