@@ -132,6 +132,48 @@ type_until() {
   done
   return 1
 }
+# wait_screen NAME SECONDS PREDICATE [ARGS...]: takes screenshots named NAME until
+# "PREDICATE ARGS... FILE" holds for one (the desk has painted what is awaited) or
+# the time is up; prints the last screenshot's path and fails when it never held.
+wait_screen() {
+  local name=$1 seconds=$2 file end
+  shift 2
+  end=$(($(date +%s) + seconds))
+  while :; do
+    file=$(shot "$name")
+    if "$@" "$file"; then
+      echo "$file"
+      return 0
+    fi
+    if [ "$(date +%s)" -ge "$end" ]; then
+      echo "$file"
+      return 1
+    fi
+  done
+}
+# error_style FILE / normal_style FILE: the status line of the screenshot is drawn in
+# error style (or not).
+error_style() { [ "$(status_error_pixels "$1")" -gt 10 ]; }
+normal_style() { [ "$(status_error_pixels "$1")" -lt 5 ]; }
+# same_canvas BEFORE FILE: the canvas of FILE is the canvas of BEFORE, pixel for pixel.
+same_canvas() { same_pixels "$1" "$2" "$(canvas_area)"; }
+other_canvas() { other_pixels "$1" "$2" "$(canvas_area)"; }
+# settled_shot NAME: a screenshot whose canvas the next one shows unchanged (the desk
+# has painted what it was asked to); prints its path.
+settled_shot() {
+  local previous file i
+  previous=$(shot "$1")
+  for ((i = 0; i < 20; i++)); do
+    file=$(shot "$1")
+    if same_canvas "$previous" "$file"; then
+      echo "$file"
+      return 0
+    fi
+    previous=$file
+  done
+  echo "$file"
+  return 1
+}
 # refusal_shown NAME: a screenshot named NAME shows the status line in error style.
 refusal_shown() { [ "$(status_error_pixels "$(shot "$1")")" -gt 10 ]; }
 note_box_is() { [ "$(control_text 114)" = "$1" ]; }

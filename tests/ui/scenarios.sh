@@ -268,6 +268,37 @@ scenario_open_image() {
   check "the path box keeps the typed text" [ "$(control_text 102)" = "$windows_text" ]
 }
 
+# The outcome of the last job the person started stays on the status line however
+# the desk is hidden and shown around the job's end: a file that is no image is
+# opened and the desk hidden at once, the load ends while it is hidden, a second
+# start shows it again and brings the plate back; the refusal is still reported and
+# the typed path still typed.
+scenario_job_outcome_kept() {
+  local text="$WORK/notes.txt"
+  echo "not an image" >"$text"
+  start_with_plate --ui-test || return 1
+  local windows_text="Z:${text//\//\\}"
+  click_control 102 || return 1
+  type_text "$windows_text"
+  check "the path is typed" drv wait-text 102 5000 "$windows_text"
+  press_key Return Escape
+  if ! drv wait-hidden 10000 >/dev/null; then
+    note_fail "Escape did not hide the desk"
+    return 1
+  fi
+  check "the load ended while the desk was hidden" drv wait-enabled 100 1 60000
+  check "the desk is still hidden" [ "$(window_field visible)" = 0 ]
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  check "a second start shows the desk again" drv wait-window 10000 shown
+  if ! wait_job_done 90000; then
+    note_fail "the plate did not come back"
+    return 1
+  fi
+  read_geometry
+  check "the refusal is still on the status line" wait_screen shown-again 10 error_style >/dev/null
+  check "the path box keeps the typed path (got '$(control_text 102)')" [ "$(control_text 102)" = "$windows_text" ]
+}
+
 # A crop of a local image exports its exact pixels with a record; the notes export
 # writes the sheet as JSON and CSV.
 scenario_crop_and_notes() {
@@ -973,6 +1004,19 @@ scenario_zoom_keys() {
     check "$state, $key: the view zoomed" other_pixels "$start" "$bykey" "$(canvas_area)"
     check "$state, $key: the view is the one button $button gives" same_pixels "$bykey" "$bybutton" "$(canvas_area)"
   done
+  # With the guide over the canvas they do nothing, as the arrows do: the view is
+  # the one before the guide opened once it is closed again (Escape, pressed after
+  # the signs, is handled after them).
+  press_key f
+  key_state window
+  local unguided guided
+  unguided=$(settled_shot before-guide)
+  click_control 103
+  check "the guide opened" drv wait-shown 119 1 5000
+  check "the guide covers the canvas" wait_screen guide-open 10 other_canvas "$unguided" >/dev/null
+  press_key plus KP_Add minus KP_Subtract equal Escape
+  guided=$(wait_screen guide-closed-after-signs 10 same_canvas "$unguided")
+  check "with the guide open + and - left the view as it was" same_canvas "$unguided" "$guided"
   # Typed in the edit boxes, + - = and the keypad's signs are text.
   press_key f
   local box id before after
@@ -1087,7 +1131,7 @@ scenario_marker_walk_keys() {
   mkdir -p "$SHEET.tmp"
   press_key End
   type_text "?"
-  sleep 1.8
+  check "the timer's save fails while the sheet is blocked" wait_screen timer-save-failed 15 error_style >/dev/null
   rmdir "$SHEET.tmp"
   check "the note is not saved while the sheet is blocked" not grep -q '"note": "#Walk 1!?"' "$SHEET"
   key_state window
@@ -1132,12 +1176,13 @@ scenario_delete_key() {
   check "without a selection Delete writes nothing" [ "$(sha256sum <"$SHEET")" = "$stamp" ]
   check "without a selection Undo removal stays disabled" [ "$(control_enabled 117)" = 0 ]
 
-  # state|Page Downs after Home|the marker they reach. Undo removal puts the marker
-  # back at the end of the list: 1 2 3, then 1 3 2, then 1 2 3, then 2 3 1.
-  local cases=("window|1|2" "button|1|3" "window|0|1")
-  local entry state steps marker i
+  # state|Page Downs after Home|the marker they reach|how the removal is undone (the
+  # Undo removal button, or Ctrl+Z where the key was pressed). Undo removal puts the
+  # marker back at the end of the list: 1 2 3, then 1 3 2, then 1 2 3, then 2 3 1.
+  local cases=("window|1|2|click" "button|1|3|ctrl+z" "window|0|1|ctrl+z")
+  local entry state steps marker undo i
   for entry in "${cases[@]}"; do
-    IFS='|' read -r state steps marker <<<"$entry"
+    IFS='|' read -r state steps marker undo <<<"$entry"
     key_state window
     press_key Home
     for ((i = 0; i < steps; i++)); do press_key Next; done
@@ -1153,8 +1198,8 @@ scenario_delete_key() {
     check "$state: Undo removal is enabled" [ "$(control_enabled 117)" = 1 ]
     check "$state: Remove marker is disabled without a selection" [ "$(control_enabled 116)" = 0 ]
     check "$state: the note box is empty" [ -z "$(control_text 114)" ]
-    click_control 117
-    check "$state: Undo removal brings marker $marker back" wait_marks "$SHEET" 3 5
+    if [ "$undo" = click ]; then click_control 117; else press_key "$undo"; fi
+    check "$state: $undo on Undo removal brings marker $marker back" wait_marks "$SHEET" 3 5
     sleep 0.3
     check "$state: the restored marker is chosen again" [ "$(control_text 114)" = "Walk $marker" ]
     check "$state: the restored marker is centred and drawn selected" marker_centred "$(shot "$state-undo-$marker")"
@@ -1174,6 +1219,22 @@ scenario_delete_key() {
   press_key Home Delete
   check "path box: Delete deleted the first letter (got '$(control_text 102)')" [ "$(control_text 102)" = "bc" ]
   check "the boxes' Delete removed no marker" [ "$(sheet_marks "$SHEET")" = 3 ]
+
+  # In the note box Ctrl+Z is the box's own undo, also while a removed marker could
+  # be brought back: the typing goes, no marker comes.
+  key_state window
+  press_key Home Delete
+  check "Delete removed the first marker" wait_marks "$SHEET" 2 5
+  press_key Home
+  check "Home chose the next marker" drv wait-text 114 5000 "Walk 3"
+  click_control 114
+  press_key ctrl+End
+  type_text "Q"
+  check "the letter is typed into the note" drv wait-text 114 5000 "Walk 3Q"
+  press_key ctrl+z
+  check "note box: Ctrl+Z undid the typing (got '$(control_text 114)')" drv wait-text 114 5000 "Walk 3"
+  check "note box: Ctrl+Z brought no marker back" [ "$(sheet_marks "$SHEET")" = 2 ]
+  check "note box: the removal can still be undone" [ "$(control_enabled 117)" = 1 ]
 }
 
 # The note box keeps the keyboard when the desk is left for another program's window
