@@ -116,6 +116,7 @@ click_control() {
 }
 
 focused_control() { drv focus; }
+focus_is() { [ "$(focused_control)" = "$1" ]; }
 
 type_text() { xdotool type --delay 40 -- "$1"; }
 # xdotool types a character that is not on the keyboard map by binding it to a spare
@@ -150,6 +151,16 @@ wait_screen() {
       return 1
     fi
   done
+}
+# wait_for SECONDS COMMAND...: runs the command until it succeeds or the time is up.
+wait_for() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
 }
 # error_style FILE / normal_style FILE: the status line of the screenshot is drawn in
 # error style (or not).
@@ -399,6 +410,9 @@ shifted_same() {
   /usr/bin/convert "$2" -crop "${ow}x${oh}+${ax}+${ay}" +repage -alpha off "png24:$WORK/shift-b.png" 2>>"$LOG"
   [ "$(pixel_difference "$WORK/shift-a.png" "$WORK/shift-b.png")" = 0 ]
 }
+
+# moved_by BEFORE DX DY AFTER: shifted_same with the screenshot to judge last.
+moved_by() { shifted_same "$1" "$4" "$2" "$3"; }
 
 # selected_list_row FILE: which of the five visible list rows is drawn selected
 # (0 to 4), or -1 when none is.
