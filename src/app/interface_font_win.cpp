@@ -57,9 +57,10 @@ std::wstring genericSansSerif() {
 
 }  // namespace
 
-std::wstring interfaceFontFamily(const wchar_t* preferred) {
+std::wstring interfaceFontFamily(const wchar_t* preferred) { return interfaceFontFamily(preferred, messageFontFamily()); }
+
+std::wstring interfaceFontFamily(const wchar_t* preferred, const std::wstring& message) {
   if (familyAvailable(preferred)) return preferred;
-  const std::wstring message = messageFontFamily();
   if (familyAvailable(message.c_str())) return message;
   const std::wstring mapped = preferred != nullptr ? gdiMappedFace(preferred) : std::wstring();
   if (familyAvailable(mapped.c_str())) return mapped;

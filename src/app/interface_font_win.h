@@ -13,4 +13,8 @@ inline constexpr wchar_t kPreferredFontFamily[] = L"Segoe UI";
 // Needs GDI+ started.
 std::wstring interfaceFontFamily(const wchar_t* preferred = kPreferredFontFamily);
 
+// The same choice with the system's message font family given (empty when the
+// system names none).
+std::wstring interfaceFontFamily(const wchar_t* preferred, const std::wstring& messageFamily);
+
 }  // namespace tessary

@@ -13,6 +13,7 @@ constexpr std::uint32_t kKey1 = 0x31;  // the main keyboard's digit; the keypad'
 constexpr std::uint32_t kKeyP = 0x50;
 constexpr std::uint32_t kKeyM = 0x4D;
 constexpr std::uint32_t kKeyC = 0x43;
+constexpr std::uint32_t kKeyZ = 0x5A;
 
 // An arrow key moves the view by an eighth of the canvas, with Shift by half of it.
 constexpr std::int32_t kPanDivisor = 8;
@@ -34,25 +35,20 @@ int shortcutCommand(std::uint32_t keyCode) {
       return ID_ADD_MARKER;
     case kKeyC:
       return ID_SELECT_CROP;
-    // + and - zoom about the canvas centre as the zoom buttons do.
-    case kKeyPlus:
-    case kKeyPadAdd:
-      return ID_ZOOM_IN;
-    case kKeyMinus:
-    case kKeyPadSubtract:
-      return ID_ZOOM_OUT;
     default:
       return 0;
   }
 }
 
-bool isViewKey(std::uint32_t keyCode) {
-  return (keyCode >= kKeyPageUp && keyCode <= kKeyDown) || keyCode == kKeyDelete;
+bool isViewKey(const KeyContext& context) {
+  const std::uint32_t key = context.keyCode;
+  return (key >= kKeyPageUp && key <= kKeyDown) || key == kKeyDelete || key == kKeyPlus || key == kKeyPadAdd ||
+         key == kKeyMinus || key == kKeyPadSubtract || (context.controlDown && key == kKeyZ);
 }
 
-// The arrows, Page Up and Down, Home, End and Delete act on the view, the marker
-// list and the selected marker, all hidden behind the guide; they need an image on
-// screen and no job running. In any other state they do nothing at all.
+// The arrows, + and -, Page Up and Down, Home, End, Delete and Ctrl+Z act on the
+// view, the marker list and the markers, all hidden behind the guide; they need an
+// image on screen and no job running. In any other state they do nothing at all.
 KeyDecision viewKey(const KeyContext& context) {
   const KeyDecision nothing{KeyAction::NothingConsumed};
   if (context.guideVisible || context.jobRunning || !context.imageShown) return nothing;
@@ -97,6 +93,17 @@ KeyDecision viewKey(const KeyContext& context) {
       return count > 0 ? row(count - 1) : nothing;
     case kKeyDelete:
       return selected >= 0 ? KeyDecision{KeyAction::RunCommand, ID_REMOVE_MARKER} : nothing;
+    // + and - zoom about the canvas centre as the zoom buttons do.
+    case kKeyPlus:
+    case kKeyPadAdd:
+      return KeyDecision{KeyAction::RunCommand, ID_ZOOM_IN};
+    case kKeyMinus:
+    case kKeyPadSubtract:
+      return KeyDecision{KeyAction::RunCommand, ID_ZOOM_OUT};
+    // Ctrl+Z brings back the last removed marker, as Undo removal does (which does
+    // nothing while no removal is kept).
+    case kKeyZ:
+      return KeyDecision{KeyAction::RunCommand, ID_UNDO_REMOVAL};
     default:
       return nothing;
   }
@@ -126,9 +133,9 @@ KeyDecision decideKey(const KeyContext& context) {
     if (command != 0) return {KeyAction::RunCommand, command};
   }
   // In an edit box these keys are the box's own (the caret, the character after
-  // it); on the window and on the buttons they move the view and walk the markers
-  // instead of moving between controls.
-  if (!inEditBox(context.focus) && isViewKey(key)) return viewKey(context);
+  // it, typed + and -, the box's own undo); on the window and on the buttons they
+  // move and zoom the view and walk the markers instead of moving between controls.
+  if (!inEditBox(context.focus) && isViewKey(context)) return viewKey(context);
   // Enter in the note box is a line break, so it bypasses dialog navigation.
   if (context.focus == FocusKind::NoteBox && key == kKeyReturn) return {KeyAction::DispatchDirect, 0};
   return {KeyAction::PassOn, 0};

@@ -36,11 +36,6 @@ struct ImageReturn {
   bool afterJob = false;
   // The running job is the return itself.
   bool running = false;
-  // The return follows a job whose outcome the status line and the path box keep.
-  bool keepOutcome = false;
-  std::u16string statusText;
-  bool statusIsError = false;
-  std::u16string pathText;
 };
 
 struct UndoSlot {
@@ -96,6 +91,10 @@ struct Session {
   // status line and controls
   std::u16string statusText;
   bool statusIsError = false;
+  // The status line reports how the last job the person started ended (a refused
+  // load, a crop export's end) and nothing has been shown since: bringing back the
+  // image that hiding released leaves that report, and the path box, as they are.
+  bool jobOutcomeStanding = false;
   std::map<std::int32_t, NativeHandle> controls;
   bool suppressNoteEvents = false;
 

@@ -12,6 +12,8 @@ namespace tessary {
 void showStatus(Session& session, int stringId, bool isError) {
   session.statusText = uiText(session.language, stringId);
   session.statusIsError = isError;
+  // Whatever is shown now takes the place of a job's outcome.
+  session.jobOutcomeStanding = false;
   if (session.view) session.view->invalidate();
 }
 

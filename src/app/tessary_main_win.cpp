@@ -222,7 +222,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HWND window = CreateWindowExW(0, kDeskWindowClass, kWindowTitle,
                                 WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_SYSMENU, origin.x,
                                 origin.y, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
-  if (!window) return 1;
+  if (!window) {
+    // The plate decoded ahead is dropped (its drawing bitmaps with it) before the
+    // graphics library shuts down.
+    session.view = nullptr;
+    finishOwnPlateDecodeAhead();
+    if (instanceLock) {
+      ReleaseMutex(instanceLock);
+      CloseHandle(instanceLock);
+    }
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    CoUninitialize();
+    return 1;
+  }
 
   // The window opens normally whatever show command the process was started with.
   showDeskFirstTime(window);

@@ -41,6 +41,31 @@ bool showingFirstTime = false;
 
 void invalidateAll(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
+// A handler that an exception interrupted (out of memory) may have changed part of
+// the state and not the rest: the controls are laid out, shown and enabled again
+// from the session, the mode buttons and the whole window (status line included)
+// are repainted from it, so that nothing stays half done on screen.
+void refreshAfterInterruption(Session& session) noexcept {
+  try {
+    layoutControls(session);
+    refreshModeButtons(session);
+  } catch (...) {
+    try {
+      updateControlStates(session);
+    } catch (...) {
+      // Nothing more can be done without memory; the next message tries again.
+    }
+  }
+  if (HWND window = mainWindowOf(session)) invalidateAll(window);
+}
+
+// Messages whose handling only draws: an interrupted one is not followed by a
+// refresh, which would ask for the same drawing again and again.
+bool drawingMessage(UINT message) {
+  return message == WM_PAINT || message == WM_ERASEBKGND || message == WM_DRAWITEM ||
+         message == WM_CTLCOLOREDIT || message == WM_CTLCOLORSTATIC || message == WM_NCHITTEST;
+}
+
 // The control that had the keyboard focus when the desk was last deactivated.
 HWND focusAtDeactivation = nullptr;
 
@@ -373,11 +398,14 @@ LRESULT CALLBACK deskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   try {
     return handleDeskMessage(window, message, wParam, lParam);
   } catch (...) {
+    if (!drawingMessage(message)) refreshAfterInterruption(appSession());
     return 0;
   }
 }
 
-KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
+namespace {
+
+KeyRoute filterKey(Session& session, const MSG& message) {
   KeyContext context = keyContextOf(session);
   context.keyCode = static_cast<std::uint32_t>(message.wParam);
   context.controlDown = GetKeyState(VK_CONTROL) < 0;
@@ -430,32 +458,57 @@ KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
   return KeyRoute::Continue;
 }
 
+// One message of the loop: the pre-filter for key presses, then the dialog
+// navigation, translation and dispatch.
+void routeMessage(Session& session, MSG& message) {
+  if (message.message == WM_KEYDOWN) {
+    const KeyRoute route = keyboardPreFilter(session, message);
+    if (route == KeyRoute::Consumed) return;
+    if (route == KeyRoute::DispatchDirect) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      return;
+    }
+  }
+  // Alt with a letter would open a menu that does not exist and beep; Alt+Space
+  // opens the system menu of the window, whatever control has the focus.
+  if (message.message == WM_SYSCHAR) {
+    if (message.wParam == L' ') SendMessageW(mainWindowOf(session), WM_SYSCOMMAND, SC_KEYMENU, L' ');
+    return;
+  }
+  // Characters bypass the dialog navigation: it would take an "&" in a button's
+  // label for a mnemonic, so that a key press (Space for "Guide & credits")
+  // clicked that button. Labels are text, never keys.
+  if (message.message != WM_CHAR && IsDialogMessageW(mainWindowOf(session), &message)) return;
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
+}  // namespace
+
+KeyRoute keyboardPreFilter(Session& session, const MSG& message) {
+  // The shortcuts run the same commands as the window procedure, and like it no
+  // exception leaves here: an interrupted command leaves the desk refreshed.
+  try {
+    return filterKey(session, message);
+  } catch (...) {
+    refreshAfterInterruption(session);
+    return KeyRoute::Consumed;
+  }
+}
+
 void runMessageLoop(Session& session) {
   MSG message{};
   for (;;) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
-    if (message.message == WM_KEYDOWN) {
-      const KeyRoute route = keyboardPreFilter(session, message);
-      if (route == KeyRoute::Consumed) continue;
-      if (route == KeyRoute::DispatchDirect) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        continue;
-      }
+    // No exception ends the program: a message whose routing failed is dropped and
+    // the desk refreshed.
+    try {
+      routeMessage(session, message);
+    } catch (...) {
+      refreshAfterInterruption(session);
     }
-    // Alt with a letter would open a menu that does not exist and beep; Alt+Space
-    // opens the system menu of the window, whatever control has the focus.
-    if (message.message == WM_SYSCHAR) {
-      if (message.wParam == L' ') SendMessageW(mainWindowOf(session), WM_SYSCOMMAND, SC_KEYMENU, L' ');
-      continue;
-    }
-    // Characters bypass the dialog navigation: it would take an "&" in a button's
-    // label for a mnemonic, so that a key press (Space for "Guide & credits")
-    // clicked that button. Labels are text, never keys.
-    if (message.message != WM_CHAR && IsDialogMessageW(mainWindowOf(session), &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
   }
 }
 

@@ -70,7 +70,12 @@ void loadWorker(const std::u16string& path, WorkerResult& result) {
   result.ok = true;
 }
 
-void startImageLoad(Session& session, const std::u16string& path) {
+namespace {
+
+// Starts the load job. `announce` shows string 24 while it runs; a return of the
+// released image that follows a job's standing outcome leaves the status line to
+// that outcome (the empty canvas says that the image is being decoded).
+void beginLoad(Session& session, const std::u16string& path, bool announce) {
   if (session.jobRunning) {
     return;
   }
@@ -78,7 +83,7 @@ void startImageLoad(Session& session, const std::u16string& path) {
     return;
   }
   session.jobRunning = true;
-  showStatus(session, 24, false);
+  if (announce) showStatus(session, 24, false);
   updateControlStates(session);
   bool started = false;
   try {
@@ -98,30 +103,22 @@ void startImageLoad(Session& session, const std::u16string& path) {
   }
 }
 
-namespace {
-
 // Starts decoding the image that hiding released (the path stays; empty means the
-// plate). With `keepOutcome` the return follows a job whose outcome the user has
-// yet to see: the status line and the path box as that job left them are kept to
-// be shown again once the return has succeeded.
-void startReturn(Session& session, bool keepOutcome) {
-  ImageReturn started;
-  if (keepOutcome) {
-    started.keepOutcome = true;
-    started.statusText = session.statusText;
-    started.statusIsError = session.statusIsError;
-    if (session.view != nullptr) started.pathText = session.view->controlText(ID_PATH_EDIT);
-  }
-  startImageLoad(session, std::u16string(session.currentPath));
+// plate).
+void startReturn(Session& session) {
+  beginLoad(session, std::u16string(session.currentPath), !session.jobOutcomeStanding);
   // A load that could not start (the sheet could not be saved first) is no return.
-  started.running = session.jobRunning;
-  session.imageReturn = started.running ? std::move(started) : ImageReturn{};
+  session.imageReturn = ImageReturn{};
+  session.imageReturn.running = session.jobRunning;
 }
 
 // Applies a finished job's result: a crop export's outcome, or a load's new image
 // with its title, status, sheet, view and path box. A failed load leaves the
-// previous image, its sheet, markers, crop and view as they were.
-void applyJobResult(Session& session, std::unique_ptr<WorkerResult> result) {
+// previous image, its sheet, markers, crop and view as they were. A `quietReturn`
+// (the return of the released image while a job's outcome stands) that succeeds
+// leaves the status line and the path box to that outcome; the sheet's own reports
+// (a recovery, a sheet held by another program) are still shown.
+void applyJobResult(Session& session, std::unique_ptr<WorkerResult> result, bool quietReturn) {
   if (!result) {
     showStatus(session, 26, true);
     updateControlStates(session);
@@ -140,11 +137,13 @@ void applyJobResult(Session& session, std::unique_ptr<WorkerResult> result) {
   session.currentImage = std::move(result->image);
   session.currentPath = result->path;
   session.imageTitle = imageTitleFor(session, session.currentPath);
-  showStatus(session, 25, false);
+  if (!quietReturn) showStatus(session, 25, false);
   loadSheetForImage(session);
   fitView(session);
-  const bool showPath = !session.currentPath.empty() && isEnabledScript(session.currentPath);
-  setControlTextQuietly(session, ID_PATH_EDIT, showPath ? session.currentPath : std::u16string());
+  if (!quietReturn) {
+    const bool showPath = !session.currentPath.empty() && isEnabledScript(session.currentPath);
+    setControlTextQuietly(session, ID_PATH_EDIT, showPath ? session.currentPath : std::u16string());
+  }
   if (!windowVisible(session)) {
     // Hidden to the tray during the load: the image is released until the window
     // is shown again.
@@ -155,10 +154,12 @@ void applyJobResult(Session& session, std::unique_ptr<WorkerResult> result) {
 
 }  // namespace
 
+void startImageLoad(Session& session, const std::u16string& path) { beginLoad(session, path, true); }
+
 void returnReleasedImage(Session& session) {
   if (session.currentImage) return;
   if (!session.jobRunning) {
-    startReturn(session, false);
+    startReturn(session);
   } else if (!session.imageReturn.running) {
     // The job's end brings the image back. While the running job is the return
     // itself (a double click on the icon restores twice) nothing more is armed.
@@ -171,24 +172,29 @@ void onJobDone(Session& session) {
   session.jobRunning = false;
   const ImageReturn ended = std::exchange(session.imageReturn, ImageReturn{});
   const bool wasExport = result && result->isExport;
-  applyJobResult(session, std::move(result));
-  if (ended.running) {
-    // The return itself ended. Once it has succeeded (25, the path of the image it
-    // brought back), the outcome of the job before it is shown again: a refused
-    // file stays reported and the typed path stays typed. A return that failed
-    // shows its own failure.
-    if (ended.keepOutcome && !session.statusIsError) {
-      session.statusText = ended.statusText;
-      session.statusIsError = ended.statusIsError;
-      if (session.view != nullptr) session.view->invalidate();
-      setControlTextQuietly(session, ID_PATH_EDIT, ended.pathText);
-    }
+  const bool loadRefused = !result || (!result->isExport && (!result->ok || !result->image));
+  try {
+    // The return itself ended: while the outcome of the person's last job stands, a
+    // return that succeeds keeps it; one that fails shows its own failure.
+    applyJobResult(session, std::move(result), ended.running && session.jobOutcomeStanding);
+  } catch (...) {
+    // Applying the result was interrupted (out of memory): the status line must not
+    // go on saying that a job runs.
+    showStatus(session, wasExport ? 33 : 26, true);
+    updateControlStates(session);
     return;
   }
+  if (ended.running) return;
+  // A job the person started ended. A refused load and the end of an export stay
+  // reported until something else is shown, however the desk is hidden and shown
+  // meanwhile: the return of the released image does not replace them. (A load that
+  // succeeded is reported again by its return, as 25.)
+  session.jobOutcomeStanding = wasExport || loadRefused;
   // The window was shown again while the job (a load or a crop export) ran: the
-  // released image comes back once, whatever the job's outcome.
+  // released image comes back once, whatever the job's outcome. Hidden again before
+  // the job ended, the next show brings it back.
   if ((ended.afterJob || wasExport) && windowVisible(session) && !session.currentImage) {
-    startReturn(session, true);
+    startReturn(session);
   }
 }
 

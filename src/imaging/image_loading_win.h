@@ -26,9 +26,10 @@ void returnReleasedImage(Session& session);
 // The window thread's handler of WM_JOB_DONE: joins the job, takes its result and
 // applies it (new image, title, status, sheet, view and path box; or the outcome
 // of a crop export). When the desk was shown again while the job ran, it then
-// brings back the released image once; that return keeps what the job left to
-// see (its outcome on the status line, the typed path in the path box) unless the
-// return fails itself.
+// brings back the released image once. The outcome of a job the person started
+// that is not a plain success (a refused load, an export's end) stays on the status
+// line, and the path box as the job left it, until something else is shown: a
+// return of the released image, whenever it runs, keeps them unless it fails itself.
 void onJobDone(Session& session);
 
 // The title shown for an image: the plate's title for an empty path, otherwise the

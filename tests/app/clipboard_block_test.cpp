@@ -2,25 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_allocator.h"
+
 #include <cstdlib>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
-
-// The bytes handed out by operator new on this thread while `countAllocations` is set.
-namespace {
-thread_local bool countAllocations = false;
-thread_local std::size_t allocatedBytes = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (countAllocations) allocatedBytes += size;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace tessary {
 namespace {
@@ -87,12 +75,13 @@ TEST(ClipboardBlock, ATextTooLongForTheBoxIsRefusedWithoutACopy) {
   // Eight megabytes of text offered to a box with room for 16,000 units: its length
   // is read from the block, and nothing of it is copied.
   const std::u16string block = std::u16string(4'000'000, u'a') + u'\0';
-  allocatedBytes = 0;
-  countAllocations = true;
+  testing::AllocationWatch& watch = testing::allocationWatch();
+  watch.countedBytes = 0;
+  watch.counting = true;
   const bool accepted = pasteAccepted(block.data(), block.size(), 0, 0, 16000);
-  countAllocations = false;
+  watch.counting = false;
   EXPECT_FALSE(accepted);
-  EXPECT_EQ(allocatedBytes, 0u);
+  EXPECT_EQ(watch.countedBytes, 0u);
   EXPECT_EQ(textLengthInBlock(block.data(), block.size()), block.size() - 1);
 }
 

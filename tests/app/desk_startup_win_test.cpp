@@ -249,8 +249,10 @@ TEST_F(DeskStartup, ToolsAreNeverEnabledBeforeThereIsAnImage) {
   DeskProcess desk(L"--ui-test");
   HWND window = desk.waitForWindow();
   ASSERT_NE(window, nullptr);
-  // Sampled every 50 ms: the decode takes seconds. While it runs the plate button
-  // is disabled (a job runs); the tool row must be disabled with it.
+  // Sampled every 50 ms until the plate is shown. While the decode runs the plate
+  // button is disabled (a job runs); the tool row must be disabled with it. (The
+  // decode started ahead may have ended before the first sample: then the samples
+  // see the tool row enabled only.)
   std::vector<int> seen;
   int enabledDuringJob = 0;
   auto sample = [&] {
@@ -261,7 +263,8 @@ TEST_F(DeskStartup, ToolsAreNeverEnabledBeforeThereIsAnImage) {
     return fit && idle;
   };
   ASSERT_TRUE(waitFor(sample, std::chrono::seconds(90))) << "the plate was never shown";
-  EXPECT_EQ(seen, (std::vector<int>{0, 1})) << "the tool row was enabled before the plate was shown";
+  EXPECT_TRUE(seen == (std::vector<int>{0, 1}) || seen == (std::vector<int>{1}))
+      << "the tool row was enabled before the plate was shown, or disabled after it";
   EXPECT_EQ(enabledDuringJob, 0) << "the tool row was enabled while the plate decoded";
   clickButton(window, ID_QUIT);
   EXPECT_EQ(desk.waitForExit().value_or(999), 0u);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -127,6 +128,75 @@ TEST(ImageReturn, ShownAgainDuringACropExportTheImageComesBackAndTheExportStaysR
   EXPECT_FALSE(f.session.statusIsError);
   EXPECT_EQ(f.pathBox(), u"typed during the export");
   EXPECT_EQ(f.jobDoneMessages, 3) << "the load, the export and one return";
+}
+
+// The person's job: a load of a file that is no image, or a crop export that fails
+// or completes. Each leaves its outcome on the status line (and the path box as the
+// person left it), which the return of the released image must not replace,
+// whichever way the desk was hidden and shown around the job's end.
+enum class Job { RefusedLoad, FailedExport, CompletedExport };
+enum class Order { EndsHiddenThenShow, ShowThenEnds, ShowHideEndsShow };
+
+TEST(ImageReturn, TheLastJobsOutcomeStaysHoweverTheDeskWasHiddenAndShownAroundItsEnd) {
+  struct Case {
+    Job job;
+    int status;
+    bool error;
+  };
+  const Case jobs[] = {{Job::RefusedLoad, 26, true}, {Job::FailedExport, 33, true}, {Job::CompletedExport, 32, false}};
+  for (const Case& c : jobs) {
+    for (Order order : {Order::EndsHiddenThenShow, Order::ShowThenEnds, Order::ShowHideEndsShow}) {
+      SCOPED_TRACE(::testing::Message() << "job " << static_cast<int>(c.job) << ", order " << static_cast<int>(order));
+      ReturnFixture f;
+      f.session.tickNow = [] { return std::uint64_t{5000}; };
+      f.session.unixNow = [] { return std::int64_t{1700000000}; };
+      f.load(f.image);
+      ASSERT_NE(f.session.currentImage, nullptr);
+      const std::u16string typed = u16(f.folder.path() / "notes.txt");
+      writeBytes(f.folder.path() / "notes.txt", "not an image\n");
+      f.view.texts[ID_PATH_EDIT] = typed;
+      if (c.job == Job::RefusedLoad) {
+        startImageLoad(f.session, typed);
+      } else {
+        if (c.job == Job::FailedExport) {
+          // A folder where the export's temporary file belongs makes its write fail.
+          std::filesystem::create_directories(f.folder.path() / "exports" / "Tessary-1700000000-5000.png.tmp");
+        }
+        f.session.cropRect = CropRect{0, 0, 8, 8};
+        startCropExport(f.session);
+      }
+      ASSERT_TRUE(f.session.jobRunning);
+      // The job's WM_JOB_DONE is handled only when the messages are pumped: each
+      // order below is the order in which the desk sees the events.
+      f.hide();
+      if (order == Order::EndsHiddenThenShow) {
+        ASSERT_TRUE(f.pumpUntilIdle());
+        EXPECT_EQ(f.session.currentImage, nullptr) << "the image stays released while hidden";
+        f.restore();
+        ASSERT_TRUE(f.session.jobRunning) << "showing the desk starts the return";
+        EXPECT_EQ(f.session.statusText, uiText(Language::English, c.status)) << "replaced while the image returns";
+      } else if (order == Order::ShowThenEnds) {
+        f.restore();
+      } else {
+        f.restore();
+        f.hide();
+        ASSERT_TRUE(f.pumpUntilIdle());
+        EXPECT_EQ(f.session.currentImage, nullptr) << "hidden again: no return until the next show";
+        f.restore();
+        ASSERT_TRUE(f.session.jobRunning);
+        EXPECT_EQ(f.session.statusText, uiText(Language::English, c.status));
+      }
+      ASSERT_TRUE(f.pumpUntilIdle());
+
+      ASSERT_NE(f.session.currentImage, nullptr) << "the released image did not come back";
+      EXPECT_EQ(f.session.currentImage->width, 40u);
+      EXPECT_EQ(f.session.currentPath, u16(f.image));
+      EXPECT_EQ(f.session.statusText, uiText(Language::English, c.status));
+      EXPECT_EQ(f.session.statusIsError, c.error);
+      EXPECT_EQ(f.pathBox(), typed) << "the path box was replaced";
+      EXPECT_EQ(f.jobDoneMessages, 3) << "the load, the person's job and one return";
+    }
+  }
 }
 
 TEST(ImageReturn, AShowWithoutAJobReturnsTheImageAsALoadDoes) {

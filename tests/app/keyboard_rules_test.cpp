@@ -86,8 +86,9 @@ TEST(KeyboardRules, DecisionTable) {
 
 // The view keys: arrows, + and -, Page Up and Down, Home, End and Delete, in a
 // 1300 x 850 client (a 930 x 593 canvas) with an image shown.
-KeyContext viewKey(std::uint32_t code, FocusKind focus, int markers = 0, int selected = -1, bool shift = false) {
-  KeyContext context = key(code, focus);
+KeyContext viewKey(std::uint32_t code, FocusKind focus, int markers = 0, int selected = -1, bool shift = false,
+                   bool control = false) {
+  KeyContext context = key(code, focus, control);
   context.shiftDown = shift;
   context.imageShown = true;
   context.canvasWidth = 930;
@@ -111,7 +112,8 @@ KeyDecision row(int index) {
 }
 
 constexpr std::uint32_t LEFT = 0x25, UP = 0x26, RIGHT = 0x27, DOWN = 0x28, PGUP = 0x21, PGDN = 0x22, HOME = 0x24,
-                        END = 0x23, DEL = 0x2E, PLUS = 0xBB, MINUS = 0xBD, ADD = 0x6B, SUBTRACT = 0x6D;
+                        END = 0x23, DEL = 0x2E, PLUS = 0xBB, MINUS = 0xBD, ADD = 0x6B, SUBTRACT = 0x6D,
+                        Z = 0x5A;
 
 TEST(KeyboardRules, ViewKeysTable) {
   const KeyDecision nothing{KeyAction::NothingConsumed};
@@ -154,6 +156,14 @@ TEST(KeyboardRules, ViewKeysTable) {
       {viewKey(DEL, Other, 3, 1), {KeyAction::RunCommand, ID_REMOVE_MARKER}},
       {viewKey(DEL, Button, 1, 0), {KeyAction::RunCommand, ID_REMOVE_MARKER}},
       {viewKey(DEL, Other, 3, -1), nothing},
+      // Ctrl+Z brings back the last removed marker, as the Undo removal button does
+      {viewKey(Z, Other, 3, 1, false, true), {KeyAction::RunCommand, ID_UNDO_REMOVAL}},
+      {viewKey(Z, Button, 0, -1, true, true), {KeyAction::RunCommand, ID_UNDO_REMOVAL}},
+      {viewKey(Z, Other), passOn},
+      // in the note box and the path box it is the box's own undo
+      {viewKey(Z, Note, 3, 1, false, true), passOn},
+      {viewKey(Z, Path, 0, -1, false, true), passOn},
+      {viewKey(Z, Guide, 0, -1, false, true), passOn},
       // in the edit boxes all of them are the box's own keys
       {viewKey(RIGHT, Path), passOn},
       {viewKey(LEFT, Note, 3, 1), passOn},
@@ -179,16 +189,18 @@ TEST(KeyboardRules, ViewKeysTable) {
 }
 
 // With the guide over the canvas, during a job or without an image, the keys that
-// act on the view, the list and the selection do nothing, and are no dialog
-// navigation either; + and - stay shortcuts like F and 1 (the command decides).
+// act on the view, the list and the markers do nothing, and are no dialog
+// navigation either: one rule for the arrows, + and -, the list keys, Delete and
+// Ctrl+Z.
 TEST(KeyboardRules, ViewKeysNeedTheCanvas) {
-  for (const std::uint32_t code : {LEFT, UP, RIGHT, DOWN, PGUP, PGDN, HOME, END, DEL}) {
+  for (const std::uint32_t code : {LEFT, UP, RIGHT, DOWN, PGUP, PGDN, HOME, END, DEL, PLUS, MINUS, ADD, SUBTRACT, Z}) {
     for (const FocusKind focus : {Other, Button}) {
-      KeyContext guide = viewKey(code, focus, 3, 1);
+      const bool control = code == Z;
+      KeyContext guide = viewKey(code, focus, 3, 1, false, control);
       guide.guideVisible = true;
-      KeyContext job = viewKey(code, focus, 3, 1);
+      KeyContext job = viewKey(code, focus, 3, 1, false, control);
       job.jobRunning = true;
-      KeyContext noImage = viewKey(code, focus, 3, 1);
+      KeyContext noImage = viewKey(code, focus, 3, 1, false, control);
       noImage.imageShown = false;
       for (const KeyContext& context : {guide, job, noImage}) {
         EXPECT_EQ(decideKey(context), KeyDecision{KeyAction::NothingConsumed})
@@ -197,12 +209,6 @@ TEST(KeyboardRules, ViewKeysNeedTheCanvas) {
       }
     }
   }
-  KeyContext guide = viewKey(PLUS, Other);
-  guide.guideVisible = true;
-  EXPECT_EQ(decideKey(guide), (KeyDecision{KeyAction::RunCommand, ID_ZOOM_IN}));
-  KeyContext job = viewKey(MINUS, Button);
-  job.jobRunning = true;
-  EXPECT_EQ(decideKey(job), KeyDecision{KeyAction::PassOn});
 }
 
 // The context the window code starts from: canvas size, markers and selection.

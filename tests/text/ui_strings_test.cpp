@@ -121,14 +121,16 @@ TEST(UiStrings, GuideHasSixParagraphsAndNoOtherLineBreaks) {
             u"English, Spanish and German follow Windows; other interface languages use English. Local timestamps "
             u"follow Windows date/time and time-zone preferences. All controls and errors are silent. Keyboard: F "
             u"fit; 1 actual pixels; + and - zoom; arrow keys move the view (Shift: half the canvas); Page Down and "
-            u"Page Up next and previous marker; Home and End first and last marker; Delete remove marker; P pan; M "
-            u"mark; C crop; Ctrl+S save; Escape cancel mode or hide.");
+            u"Page Up next and previous marker; Home and End first and last marker; Delete remove marker; Ctrl+Z undo "
+            u"removal (outside the text boxes); P pan; M mark; C crop; Ctrl+S save; Escape cancel mode or hide.");
   // The keyboard sentence names every key of the desk in each language.
-  const std::u16string keys[3][6] = {
-      {u"+ and - zoom", u"arrow keys", u"Page Down and Page Up", u"Home and End", u"Delete remove marker", u"Escape"},
-      {u"+ y - ampliar", u"flechas", u"Av P\u00E1g y Re P\u00E1g", u"Inicio y Fin", u"Supr quitar marca", u"Escape"},
+  const std::u16string keys[3][7] = {
+      {u"+ and - zoom", u"arrow keys", u"Page Down and Page Up", u"Home and End", u"Delete remove marker",
+       u"Ctrl+Z undo removal", u"Escape"},
+      {u"+ y - ampliar", u"flechas", u"Av P\u00E1g y Re P\u00E1g", u"Inicio y Fin", u"Supr quitar marca",
+       u"Ctrl+Z deshacer borrado", u"Escape"},
       {u"+ und - zoomen", u"Pfeiltasten", u"Bild ab und Bild auf", u"Pos1 und Ende", u"Entf Markierung l\u00F6sen",
-       u"Escape"},
+       u"Strg+Z L\u00F6sen r\u00FCckg\u00E4ngig", u"Escape"},
   };
   for (int column = 0; column < 3; ++column) {
     const std::u16string sentence = splitParagraphs(uiText(kLanguages[column], 44))[4];

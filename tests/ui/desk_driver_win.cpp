@@ -14,6 +14,7 @@
 //   desk_driver wait-hidden <ms>            waits until the window exists but is hidden
 //   desk_driver wait-gone <ms>              waits until no desk window exists
 //   desk_driver wait-enabled <id> <0|1> <ms> waits for a control's enabled state
+//   desk_driver wait-shown <id> <0|1> <ms> waits for a control to be shown (or hidden)
 //   desk_driver wait-text <id> <ms> <text>  waits until a control's text equals the UTF-8 text
 //   desk_driver local-appdata               the local application-data folder
 //   desk_driver pid                         process id of the desk
@@ -178,7 +179,7 @@ bool putClipboard(const std::wstring& text, bool terminated) {
 
 int usage() {
   out("usage: desk_driver window | control <id> | controls | focus | wait-window <ms> [shown] | "
-      "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
+      "wait-hidden <ms> | wait-gone <ms> | wait-enabled <id> <0|1> <ms> | wait-shown <id> <0|1> <ms> | wait-text <id> <ms> <text> | "
       "local-appdata | pid | windows | type-units <text> | clipboard <terminated|unterminated|repeat:N> <text> | "
       "watch-screen <ms> <x> <y> <w> <h>\n");
   return 2;
@@ -346,6 +347,18 @@ int wmain(int argc, wchar_t** argv) {
                      HWND window = desk();
                      HWND child = window != nullptr ? GetDlgItem(window, id) : nullptr;
                      return child != nullptr && (IsWindowEnabled(child) != FALSE) == wanted;
+                   })
+               ? 0
+               : 1;
+  }
+  if (command == L"wait-shown" && argc >= 5) {
+    const int id = _wtoi(argv[2]);
+    const bool wanted = _wtoi(argv[3]) != 0;
+    return waitFor(static_cast<DWORD>(_wtoi(argv[4])),
+                   [&] {
+                     HWND window = desk();
+                     HWND child = window != nullptr ? GetDlgItem(window, id) : nullptr;
+                     return child != nullptr && (IsWindowVisible(child) != FALSE) == wanted;
                    })
                ? 0
                : 1;

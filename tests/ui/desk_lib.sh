@@ -116,6 +116,7 @@ click_control() {
 }
 
 focused_control() { drv focus; }
+focus_is() { [ "$(focused_control)" = "$1" ]; }
 
 type_text() { xdotool type --delay 40 -- "$1"; }
 # xdotool types a character that is not on the keyboard map by binding it to a spare
@@ -130,6 +131,58 @@ type_until() {
     sleep 0.5
     "$@" && return 0
   done
+  return 1
+}
+# wait_screen NAME SECONDS PREDICATE [ARGS...]: takes screenshots named NAME until
+# "PREDICATE ARGS... FILE" holds for one (the desk has painted what is awaited) or
+# the time is up; prints the last screenshot's path and fails when it never held.
+wait_screen() {
+  local name=$1 seconds=$2 file end
+  shift 2
+  end=$(($(date +%s) + seconds))
+  while :; do
+    file=$(shot "$name")
+    if "$@" "$file"; then
+      echo "$file"
+      return 0
+    fi
+    if [ "$(date +%s)" -ge "$end" ]; then
+      echo "$file"
+      return 1
+    fi
+  done
+}
+# wait_for SECONDS COMMAND...: runs the command until it succeeds or the time is up.
+wait_for() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
+}
+# error_style FILE / normal_style FILE: the status line of the screenshot is drawn in
+# error style (or not).
+error_style() { [ "$(status_error_pixels "$1")" -gt 10 ]; }
+normal_style() { [ "$(status_error_pixels "$1")" -lt 5 ]; }
+# same_canvas BEFORE FILE: the canvas of FILE is the canvas of BEFORE, pixel for pixel.
+same_canvas() { same_pixels "$1" "$2" "$(canvas_area)"; }
+other_canvas() { other_pixels "$1" "$2" "$(canvas_area)"; }
+# settled_shot NAME: a screenshot whose canvas the next one shows unchanged (the desk
+# has painted what it was asked to); prints its path.
+settled_shot() {
+  local previous file i
+  previous=$(shot "$1")
+  for ((i = 0; i < 20; i++)); do
+    file=$(shot "$1")
+    if same_canvas "$previous" "$file"; then
+      echo "$file"
+      return 0
+    fi
+    previous=$file
+  done
+  echo "$file"
   return 1
 }
 # refusal_shown NAME: a screenshot named NAME shows the status line in error style.
@@ -357,6 +410,9 @@ shifted_same() {
   /usr/bin/convert "$2" -crop "${ow}x${oh}+${ax}+${ay}" +repage -alpha off "png24:$WORK/shift-b.png" 2>>"$LOG"
   [ "$(pixel_difference "$WORK/shift-a.png" "$WORK/shift-b.png")" = 0 ]
 }
+
+# moved_by BEFORE DX DY AFTER: shifted_same with the screenshot to judge last.
+moved_by() { shifted_same "$1" "$4" "$2" "$3"; }
 
 # selected_list_row FILE: which of the five visible list rows is drawn selected
 # (0 to 4), or -1 when none is.

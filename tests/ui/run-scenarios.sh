@@ -63,7 +63,8 @@ drv wait-gone 1000 >/dev/null || { echo "a UI-test desk is already running" >&2;
 
 all=(start marker_note list_remove_undo marker_limit open_image crop_and_notes damaged_sheet tray_and_quit
      save_failure cyrillic_refused languages keys_after_clicks space_and_tab clipboard_routes window_handling
-     keyboard_only arrow_keys zoom_keys marker_walk_keys delete_key note_focus_returns)
+     keyboard_only arrow_keys zoom_keys marker_walk_keys delete_key note_focus_returns job_outcome_kept
+     decode_ahead)
 if [ $# -gt 0 ]; then selected=("$@"); else selected=("${all[@]}"); fi
 
 passed=0

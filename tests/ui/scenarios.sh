@@ -67,12 +67,22 @@ make_test_png() {
 # The window comes up, the tool row waits for the plate, the data folders exist.
 scenario_start() {
   start_desk --ui-test || return 1
-  local early
+  # The decoding phase is judged only where it was seen: the plate button (disabled
+  # while a job runs) reads disabled before and after the screenshot, so the
+  # screenshot shows that phase. The decode started ahead may end before the window
+  # is first seen: then there is no such phase to look at.
+  local early job_before job_after tools
+  job_before=$(control_enabled 100)
+  tools=$(control_enabled 105)
   early=$(shot decoding)
-  check "the tool row is disabled while the plate decodes" [ "$(control_enabled 105)" = 0 ]
-  check "the plate button is disabled while the plate decodes" [ "$(control_enabled 100)" = 0 ]
-  check "the status line is in normal style while decoding" [ "$(status_error_pixels "$early")" -lt 5 ]
-  check "the status line shows a message while decoding" [ "$(status_text_pixels "$early")" -gt 20 ]
+  job_after=$(control_enabled 100)
+  if [ "$job_before" = 0 ] && [ "$job_after" = 0 ]; then
+    check "the tool row is disabled while the plate decodes" [ "$tools" = 0 ]
+    check "the status line is in normal style while decoding" [ "$(status_error_pixels "$early")" -lt 5 ]
+    check "the status line shows a message while decoding" [ "$(status_text_pixels "$early")" -gt 20 ]
+  else
+    echo "    the plate was shown before the first screenshot: no decoding phase to look at"
+  fi
   if ! wait_ready; then
     note_fail "the plate did not finish loading"
     return 1
@@ -266,6 +276,55 @@ scenario_open_image() {
   read -r sx sy < <(image_to_screen 80.5 60.5)
   check "the previous image stays on screen" near "$(pixel "$refused" "$sx" "$sy")" "$(pixel "$png" 80 60)" 0
   check "the path box keeps the typed text" [ "$(control_text 102)" = "$windows_text" ]
+}
+
+# The plate decoded ahead at start-up is the one the first load shows: once ready the
+# desk holds one decoded plate in private memory (RssAnon), not the plate decoded
+# ahead beside the plate decoded again; and a second start, which hands over to the
+# first desk, decodes nothing (its peak resident memory stays far below one plate).
+scenario_decode_ahead() {
+  start_with_plate --ui-test || return 1
+  local plate_kb=$((PLATE_W * PLATE_H * 4 / 1024)) anon second
+  anon=$(awk '/^RssAnon/ {print $2}' "/proc/$DESK_PID/status")
+  second=$(python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' wine "$EXE" --ui-test)
+  echo "    ready: private memory $((anon / 1024)) MiB beside one decoded plate of $((plate_kb / 1024)) MiB;" \
+    "a second start peaked at $((second / 1024)) MiB resident"
+  check "the desk holds one decoded plate, not two ($anon kB)" [ "$anon" -lt $((plate_kb * 7 / 4)) ]
+  check "a second start decodes nothing ($second kB at its peak)" [ "$second" -lt $((plate_kb / 2)) ]
+  check "the second start showed the desk it handed over to" drv wait-window 10000 shown
+}
+
+# The outcome of the last job the person started stays on the status line however
+# the desk is hidden and shown around the job's end: a file that is no image is
+# opened and the desk hidden at once, the load ends while it is hidden, a second
+# start shows it again and brings the plate back; the refusal is still reported and
+# the typed path still typed.
+scenario_job_outcome_kept() {
+  local text="$WORK/notes.txt"
+  echo "not an image" >"$text"
+  start_with_plate --ui-test || return 1
+  local windows_text="Z:${text//\//\\}"
+  click_control 102 || return 1
+  type_text "$windows_text"
+  check "the path is typed" drv wait-text 102 5000 "$windows_text"
+  press_key Return Escape
+  if ! drv wait-hidden 10000 >/dev/null; then
+    note_fail "Escape did not hide the desk"
+    return 1
+  fi
+  check "the load ended while the desk was hidden" drv wait-enabled 100 1 60000
+  check "the desk is still hidden" [ "$(window_field visible)" = 0 ]
+  wine "$EXE" --ui-test >>"$LOG" 2>&1
+  check "a second start shows the desk again" drv wait-window 10000 shown
+  if ! wait_job_done 90000; then
+    note_fail "the plate did not come back"
+    return 1
+  fi
+  read_geometry
+  check "the refusal is still on the status line" wait_screen shown-again 10 error_style >/dev/null
+  check "the path box keeps the typed path (got '$(control_text 102)')" [ "$(control_text 102)" = "$windows_text" ]
 }
 
 # A crop of a local image exports its exact pixels with a record; the notes export
@@ -879,10 +938,9 @@ scenario_arrow_keys() {
     IFS='|' read -r state key dx <<<"$entry"
     read -r dx dy <<<"$dx"
     key_state "$state"
-    before=$(shot "$state-before-$key")
+    before=$(settled_shot "$state-before-$key")
     press_key "$key"
-    sleep 0.3
-    after=$(shot "$state-$key")
+    after=$(wait_screen "$state-$key" 10 moved_by "$before" "$dx" "$dy")
     check "$state, $key: the view moved" other_pixels "$before" "$after" "$(canvas_area)"
     check "$state, $key: the image moved by ($dx, $dy) screen pixels" shifted_same "$before" "$after" "$dx" "$dy"
   done
@@ -925,20 +983,32 @@ scenario_arrow_keys() {
 
   # Held for two seconds, the key repeats at the keyboard's rate. Each repeat only
   # moves the view; the repeats that come while a paint runs are shown together by
-  # the next one, so when the key goes up at most the paint under way and one more
-  # change the screen: no queue of repaints runs on after the key.
+  # the next one, so the view stops with the key: once the key is up the screen
+  # settles (two screenshots in a row agree) instead of running on through a queue of
+  # repaints. The repeats moved the view further than one press does. (How often the
+  # canvas changed, and when after the release, is logged, not judged: it follows
+  # the machine's speed.)
   key_state window
   press_key f 1
-  sleep 0.5
-  local watch="$SHOTS/$SCENARIO-hold-right.txt" up1 up2 changes after last
+  local unheld one_step
+  unheld=$(settled_shot hold-start)
+  press_key Right
+  one_step=$(wait_screen hold-one-step 10 other_canvas "$unheld")
+  press_key Left
+  check "Left took the view back before the hold" wait_screen hold-back 10 same_canvas "$unheld" >/dev/null
+  local watch="$SHOTS/$SCENARIO-hold-right.txt" up1 up2 changes after last held
   read -r up1 up2 < <(hold_key Right 2 "$watch")
   changes=$(grep -c '^change ' "$watch")
   after=$(awk -v r="$up2" '/^change / && $2 > r {n++} END {print n + 0}' "$watch")
   last=$(awk -v r="$up2" '/^change /{t=$2} END {print t ? t : r}' "$watch")
   echo "    Right held 2 s: the canvas changed $changes times; after the key went up (within $((up2 - up1)) ms" \
     "before t) it changed $after times, the last one $((last - up2)) ms after t"
-  check "the held key moved the view again and again ($changes changes)" [ "$changes" -ge 5 ]
-  check "the view stopped with the key: $after changes after it went up" [ "$after" -le 2 ]
+  if held=$(settled_shot held-right); then
+    check "the held key moved the view further than one press" other_canvas "$one_step" "$held"
+    check "the held key moved the view" other_canvas "$unheld" "$held"
+  else
+    note_fail "the view did not stop after the key went up"
+  fi
 }
 
 # + and - (main keyboard, with = beside +, and the keypad) zoom about the middle of
@@ -973,6 +1043,19 @@ scenario_zoom_keys() {
     check "$state, $key: the view zoomed" other_pixels "$start" "$bykey" "$(canvas_area)"
     check "$state, $key: the view is the one button $button gives" same_pixels "$bykey" "$bybutton" "$(canvas_area)"
   done
+  # With the guide over the canvas they do nothing, as the arrows do: the view is
+  # the one before the guide opened once it is closed again (Escape, pressed after
+  # the signs, is handled after them).
+  press_key f
+  key_state window
+  local unguided guided
+  unguided=$(settled_shot before-guide)
+  click_control 103
+  check "the guide opened" drv wait-shown 119 1 5000
+  check "the guide covers the canvas" wait_screen guide-open 10 other_canvas "$unguided" >/dev/null
+  press_key plus KP_Add minus KP_Subtract equal Escape
+  guided=$(wait_screen guide-closed-after-signs 10 same_canvas "$unguided")
+  check "with the guide open + and - left the view as it was" same_canvas "$unguided" "$guided"
   # Typed in the edit boxes, + - = and the keypad's signs are text.
   press_key f
   local box id before after
@@ -1087,7 +1170,7 @@ scenario_marker_walk_keys() {
   mkdir -p "$SHEET.tmp"
   press_key End
   type_text "?"
-  sleep 1.8
+  check "the timer's save fails while the sheet is blocked" wait_screen timer-save-failed 15 error_style >/dev/null
   rmdir "$SHEET.tmp"
   check "the note is not saved while the sheet is blocked" not grep -q '"note": "#Walk 1!?"' "$SHEET"
   key_state window
@@ -1132,12 +1215,13 @@ scenario_delete_key() {
   check "without a selection Delete writes nothing" [ "$(sha256sum <"$SHEET")" = "$stamp" ]
   check "without a selection Undo removal stays disabled" [ "$(control_enabled 117)" = 0 ]
 
-  # state|Page Downs after Home|the marker they reach. Undo removal puts the marker
-  # back at the end of the list: 1 2 3, then 1 3 2, then 1 2 3, then 2 3 1.
-  local cases=("window|1|2" "button|1|3" "window|0|1")
-  local entry state steps marker i
+  # state|Page Downs after Home|the marker they reach|how the removal is undone (the
+  # Undo removal button, or Ctrl+Z where the key was pressed). Undo removal puts the
+  # marker back at the end of the list: 1 2 3, then 1 3 2, then 1 2 3, then 2 3 1.
+  local cases=("window|1|2|click" "button|1|3|ctrl+z" "window|0|1|ctrl+z")
+  local entry state steps marker undo i
   for entry in "${cases[@]}"; do
-    IFS='|' read -r state steps marker <<<"$entry"
+    IFS='|' read -r state steps marker undo <<<"$entry"
     key_state window
     press_key Home
     for ((i = 0; i < steps; i++)); do press_key Next; done
@@ -1153,8 +1237,8 @@ scenario_delete_key() {
     check "$state: Undo removal is enabled" [ "$(control_enabled 117)" = 1 ]
     check "$state: Remove marker is disabled without a selection" [ "$(control_enabled 116)" = 0 ]
     check "$state: the note box is empty" [ -z "$(control_text 114)" ]
-    click_control 117
-    check "$state: Undo removal brings marker $marker back" wait_marks "$SHEET" 3 5
+    if [ "$undo" = click ]; then click_control 117; else press_key "$undo"; fi
+    check "$state: $undo on Undo removal brings marker $marker back" wait_marks "$SHEET" 3 5
     sleep 0.3
     check "$state: the restored marker is chosen again" [ "$(control_text 114)" = "Walk $marker" ]
     check "$state: the restored marker is centred and drawn selected" marker_centred "$(shot "$state-undo-$marker")"
@@ -1174,6 +1258,22 @@ scenario_delete_key() {
   press_key Home Delete
   check "path box: Delete deleted the first letter (got '$(control_text 102)')" [ "$(control_text 102)" = "bc" ]
   check "the boxes' Delete removed no marker" [ "$(sheet_marks "$SHEET")" = 3 ]
+
+  # In the note box Ctrl+Z is the box's own undo, also while a removed marker could
+  # be brought back: the typing goes, no marker comes.
+  key_state window
+  press_key Home Delete
+  check "Delete removed the first marker" wait_marks "$SHEET" 2 5
+  press_key Home
+  check "Home chose the next marker" drv wait-text 114 5000 "Walk 3"
+  click_control 114
+  press_key ctrl+End
+  type_text "Q"
+  check "the letter is typed into the note" drv wait-text 114 5000 "Walk 3Q"
+  press_key ctrl+z
+  check "note box: Ctrl+Z undid the typing (got '$(control_text 114)')" drv wait-text 114 5000 "Walk 3"
+  check "note box: Ctrl+Z brought no marker back" [ "$(sheet_marks "$SHEET")" = 2 ]
+  check "note box: the removal can still be undone" [ "$(control_enabled 117)" = 1 ]
 }
 
 # The note box keeps the keyboard when the desk is left for another program's window
@@ -1193,11 +1293,19 @@ scenario_note_focus_returns() {
     kill "$other" 2>/dev/null
     return 1
   fi
-  eval "$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=/n_\1=/p')"
+  # Notepad's window is placed and sized after it first shows: its geometry is read
+  # until two readings agree.
+  local geometry="" previous=""
+  for _ in $(seq 1 50); do
+    geometry=$(xdotool getwindowgeometry --shell "$id" 2>>"$LOG" | grep -E '^(X|Y|WIDTH|HEIGHT)=' | tr '\n' ' ')
+    [ -n "$geometry" ] && [ "$geometry" = "$previous" ] && break
+    previous=$geometry
+    sleep 0.2
+  done
+  eval "$(sed 's/\([A-Z]*\)=/n_\1=/g' <<<"$geometry")"
   nx=$n_X ny=$n_Y nw=$n_WIDTH nh=$n_HEIGHT
   click_at $((nx + nw / 2)) $((ny + nh / 2))
-  sleep 0.5
-  check "Notepad has the keyboard (desk focus $(focused_control))" [ "$(focused_control)" = -1 ]
+  check "Notepad has the keyboard (desk focus $(focused_control))" wait_for 5 focus_is -1
   type_text "elsewhere"
   shot notepad-active >/dev/null
   # Back to the desk: a click on the free part of its title band, right of Notepad.
@@ -1208,8 +1316,7 @@ scenario_note_focus_returns() {
     note_fail "no free part of the title band beside Notepad ($bx, guide at $guide_left)"
   fi
   click_at "$bx" "$by"
-  sleep 0.5
-  check "the note box has the keyboard again (focus $(focused_control))" [ "$(focused_control)" = 114 ]
+  check "the note box has the keyboard again (focus $(focused_control))" wait_for 5 focus_is 114
   # P and C would be shortcuts on the window itself.
   type_text " pale crest"
   check "the note holds both parts (got '$(control_text 114)')" note_box_is "Bright knot pale crest"
