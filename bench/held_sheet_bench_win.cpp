@@ -120,11 +120,18 @@ double saveWithHeld(int round, bool held, const char* suffix) {
   return timed([&] { tessary::saveSheet(desk.session); });
 }
 
-double loadWithHeld(int round, bool held, const char* suffix) {
-  Desk desk(round);
-  writeFile(desk.main, tessary::printSheet(sheetWith(3)));
+// The sheet's files before a load: a good sheet with its backup, or, where the
+// backup is the file held, a damaged sheet (the load then needs the backup).
+void filesBeforeLoad(Desk& desk, const char* suffix) {
+  const bool backupNeeded = std::string(suffix) == ".bak";
+  writeFile(desk.main, backupNeeded ? "not a sheet" : tessary::printSheet(sheetWith(3)));
   writeFile(tessary::withSuffixForBench(desk.main, ".bak"), tessary::printSheet(sheetWith(2)));
   if (std::string(suffix) == ".tmp") writeFile(tessary::withSuffixForBench(desk.main, ".tmp"), "cut sh");
+}
+
+double loadWithHeld(int round, bool held, const char* suffix) {
+  Desk desk(round);
+  filesBeforeLoad(desk, suffix);
   const tessary::ScopedHandle holder = hold(tessary::withSuffixForBench(desk.main, suffix), held);
   return timed([&] { tessary::loadSheetForImage(desk.session); });
 }
@@ -133,9 +140,7 @@ double loadWithHeld(int round, bool held, const char* suffix) {
 // finds it released and reads it.
 double timerTickWithHeld(int round, bool held, const char* suffix) {
   Desk desk(round);
-  writeFile(desk.main, "not a sheet");
-  writeFile(tessary::withSuffixForBench(desk.main, ".bak"), tessary::printSheet(sheetWith(2)));
-  if (std::string(suffix) == ".tmp") writeFile(tessary::withSuffixForBench(desk.main, ".tmp"), "cut sh");
+  filesBeforeLoad(desk, suffix);
   {
     const tessary::ScopedHandle holder = hold(tessary::withSuffixForBench(desk.main, suffix), true);
     tessary::loadSheetForImage(desk.session);
@@ -165,10 +170,10 @@ int wmain(int argc, wchar_t** argv) {
                {"save, backup held", saveWithHeld, ".bak"},
                {"save, temporary file held", saveWithHeld, ".tmp"},
                {"load, sheet held", loadWithHeld, ""},
-               {"load, backup held", loadWithHeld, ".bak"},
+               {"load, damaged sheet, backup held", loadWithHeld, ".bak"},
                {"load, temporary file held", loadWithHeld, ".tmp"},
-               {"timer tick, damaged sheet held", timerTickWithHeld, ""},
-               {"timer tick, backup held", timerTickWithHeld, ".bak"},
+               {"timer tick, sheet held", timerTickWithHeld, ""},
+               {"tick, damaged sheet, backup held", timerTickWithHeld, ".bak"},
                {"timer tick, temporary file held", timerTickWithHeld, ".tmp"}};
   std::printf("%d rounds each, held and not held alternately\n\n", rounds);
   std::printf("%-34s %12s %12s %12s %14s %8s\n", "call", "held median", "held worst", "free median",
