@@ -311,6 +311,31 @@ TEST(PlateDecoder, ADecodeStartedAheadReachesTheNextLoadOfItsModuleOnce) {
   EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
 }
 
+// A decode started ahead that no load takes is let go by finishOwnPlateDecodeAhead
+// itself (the program calls it before the graphics library shuts down, since the
+// image holds its bitmaps), not later when the program's statics go: the plate's
+// memory is back as soon as the call returns.
+TEST(PlateDecoder, AnUntakenDecodeIsDroppedWhenTheProgramFinishesIt) {
+  if (!std::filesystem::exists(builtProgramPath())) {
+    GTEST_SKIP() << builtProgramPath().string() << " is not built yet";
+  }
+  DWORD error = 0;
+  const ModuleHandle module = loadBuiltProgramResources(error);
+  ASSERT_NE(module, nullptr) << "error " << error;
+  const std::size_t plateBytes = std::size_t{14575} * 8441 * 4;
+
+  const std::size_t before = imagetest::memoryFigures().commit;
+  startOwnPlateDecodeAhead(module.get());
+  finishOwnPlateDecodeAhead();
+  const std::size_t after = imagetest::memoryFigures().commit;
+  EXPECT_LT(after, before + plateBytes / 4) << "committed memory grew from " << before / 1048576 << " MiB to "
+                                            << after / 1048576 << " MiB: the decoded plate is still held";
+  // Dropped, not kept for a later load: that load decodes afresh.
+  std::shared_ptr<Pixels> later;
+  ASSERT_EQ(imageErrorOf([&] { later = decodeOwnPlate(module.get()); }), "no error");
+  EXPECT_EQ(later->sha256, kPlateSha256);
+}
+
 TEST(PlateDecoder, ProgramWithoutThePlateRaisesMissingAtlas) {
   // The test program itself carries no resource 301.
   EXPECT_EQ(imageErrorOf([] { decodeOwnPlate(); }), "Missing atlas");
