@@ -116,10 +116,17 @@ int zlibStrategy(PngDeflateStrategy s) {
   return Z_DEFAULT_STRATEGY;
 }
 
-// The most bytes a segment's raw deflate stream can take: deflate falls back to
-// stored blocks (5 bytes of framing a block of at least 16 KiB) when it cannot
-// shrink a block, plus the closing flush.
-std::size_t segmentCapacity(std::size_t rawLength) { return rawLength + (rawLength >> 10) + 64; }
+// The most bytes a segment's raw deflate stream can take, with the closing flush
+// (an empty stored block) and room to spare. zlib's own bounds: with memLevel 8
+// (deflate blocks of at most 16 Ki symbols, never longer than the window) a block
+// that deflate cannot shrink is stored, 5 bytes of framing a block; with memLevel 9
+// a block of 32 Ki literals may have left the window and must then be Huffman
+// coded, which can grow random bytes by a little more than that, so its bound is
+// the conservative one.
+std::size_t segmentCapacity(std::size_t rawLength, int memoryLevel) {
+  if (memoryLevel == 8) return rawLength + (rawLength >> 11) + 64;
+  return rawLength + ((rawLength + 7) >> 3) + ((rawLength + 63) >> 6) + 64;
+}
 
 // Where one segment stands in the output while the workers write it.
 struct Segment {
@@ -246,7 +253,7 @@ PngBytes encodeSegmentedPng(const PngWriterSettings& s, const PngSegmentRows& ro
   const std::uint32_t firstRows = rowsEach + s.height % count;
   // zlib counts a segment's bytes in a long, 32 bits on Windows: a segment (with
   // its room for the deflated bytes) stays below 2 GiB.
-  if (firstRows > 0x7F000000u / rowFiltered) {
+  if (firstRows > 0x70000000u / rowFiltered) {
     throw std::invalid_argument("segment too large");
   }
 
@@ -264,7 +271,7 @@ PngBytes encodeSegmentedPng(const PngWriterSettings& s, const PngSegmentRows& ro
     seg.y0 = b == 0 ? 0 : firstRows + (b - 1) * rowsEach;
     seg.y1 = b == 0 ? firstRows : seg.y0 + rowsEach;
     seg.rawLength = static_cast<std::size_t>(rowFiltered * (seg.y1 - seg.y0));
-    seg.capacity = segmentCapacity(seg.rawLength);
+    seg.capacity = segmentCapacity(seg.rawLength, s.memoryLevel);
     seg.slot = at;
     // Chunk length and type; the zlib header before the first segment's data.
     seg.dataAt = at + 8 + (b == 0 ? 2 : 0);
