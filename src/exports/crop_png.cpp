@@ -16,7 +16,7 @@ PngWriterSettings cropPngSettings(std::uint32_t width, std::uint32_t height, uns
   // png_writer_settings_bench_posix.cpp; files beside vips and ImageMagick in
   // bench/run_crop_export_bench.sh): the Up filter with run-length deflate gives a
   // file 7 % larger than the adaptive filter in 0.6 of its processor time, and the
-  // level does not change the size. Deflate's default string matching took eight
+  // level does not change the size. Deflate's default string matching took nine
   // times as long for a larger file (photographic grain has few repeats), Huffman
   // coding alone a third less time but cannot shrink flat areas below an eighth.
   // Up is also the cheapest filter to compute: one subtraction a byte.
