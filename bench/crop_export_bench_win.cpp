@@ -1,14 +1,23 @@
-// Crop export figures: a 5,000 x 5,000 crop of a large image (the plate, or any
-// image file given), exported through the real command and job: how long the
-// window thread is held by the command, the wall time until the completion message
-// is handled, and the peak private memory above the level before the export.
+// Crop export figures: a square crop from the middle of a large image (the plate,
+// or any image file given), exported through the real command and job: how long
+// the window thread is held by the command, the wall time until the completion
+// message is handled, the processor time of the whole process meanwhile, the PNG's
+// size, and the peak private memory above the level before the export.
 //
-// Usage: crop_export_bench.exe <image file> [rounds]
+// Usage: crop_export_bench.exe <image file> [rounds] [side]      (side 5000)
+//        crop_export_bench.exe <image file> --serve [side]
+// With --serve it decodes the image, prints "ready", then makes one export for each
+// line read from its input and answers with one line
+//   "export <wall ms> <processor ms> <PNG bytes> <ok|FAILED>"
+// so that run_crop_export_bench.sh can alternate its rounds with the native
+// references'.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <iostream>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -44,6 +53,16 @@ std::size_t privateBytes() {
   return counters.PagefileUsage;
 }
 
+// User and kernel time of the process so far.
+double processorMs() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto ms = [](const FILETIME& t) {
+    return double((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e4;
+  };
+  return ms(kernel) + ms(user);
+}
+
 Session* benchSession = nullptr;
 
 LRESULT CALLBACK benchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -61,7 +80,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("usage: crop_export_bench <image file> [rounds]\n");
     return 2;
   }
-  const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 3;
+  const bool serve = argc > 2 && std::wcscmp(argv[2], L"--serve") == 0;
+  const int rounds = serve ? 0 : (argc > 2 ? std::max(1, _wtoi(argv[2])) : 3);
+  const std::int32_t size = argc > 3 ? std::max(1, _wtoi(argv[3])) : 5000;
   ScopedCoInitialize com(COINIT_APARTMENTTHREADED);
   ScopedGdiplus gdiplus;
 
@@ -75,7 +96,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     image = decodeImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
-  std::printf("image %u x %u\n", image->width, image->height);
+  if (!serve) std::printf("image %u x %u\n", image->width, image->height);
 
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("tessary-crop-bench-" + std::to_string(GetCurrentProcessId()));
@@ -96,11 +117,15 @@ int wmain(int argc, wchar_t** argv) {
   session.storageAvailable = true;
   session.currentImage = image;
   session.currentPath = u"";
-  const std::int32_t size = 5000;
   session.cropRect = CropRect{static_cast<std::int32_t>(image->width / 2) - size / 2,
                               static_cast<std::int32_t>(image->height / 2) - size / 2, size, size};
 
-  for (int round = 0; round < rounds; ++round) {
+  struct Figures {
+    double blockedMs, wallMs, processorMs, peakMb;
+    std::uintmax_t pngBytes;
+    bool ok;
+  };
+  auto exportOnce = [&]() {
     const std::size_t baseline = privateBytes();
     std::atomic<bool> sampling{true};
     std::atomic<std::size_t> peak{baseline};
@@ -112,6 +137,7 @@ int wmain(int argc, wchar_t** argv) {
       }
     });
 
+    const double processorBefore = processorMs();
     const auto start = Clock::now();
     startCropExport(session);
     const double blockedMs = msSince(start);
@@ -121,6 +147,7 @@ int wmain(int argc, wchar_t** argv) {
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     }
     const double wallMs = msSince(start);
+    const double processor = processorMs() - processorBefore;
     sampling = false;
     sampler.join();
 
@@ -128,13 +155,29 @@ int wmain(int argc, wchar_t** argv) {
     for (const auto& entry : std::filesystem::directory_iterator(folder / "exports")) {
       if (entry.path().extension() == ".png") pngBytes = std::max(pngBytes, entry.file_size());
     }
-    std::printf("round %d: %s, window thread held %.2f ms, wall %.0f ms, peak extra private memory %.1f MB, "
-                "PNG %.1f MB\n",
-                round + 1, session.statusIsError ? "FAILED" : "ok", blockedMs, wallMs,
-                (double(peak.load()) - double(baseline)) / 1e6, pngBytes / 1e6);
     std::filesystem::remove_all(folder / "exports");
     std::filesystem::create_directories(folder / "exports");
     Sleep(20);  // a new tick count for the next stem
+    return Figures{blockedMs, wallMs, processor, (double(peak.load()) - double(baseline)) / 1e6, pngBytes,
+                   !session.statusIsError};
+  };
+
+  if (serve) {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      const Figures f = exportOnce();
+      std::printf("export %.0f %.0f %llu %s\n", f.wallMs, f.processorMs, static_cast<unsigned long long>(f.pngBytes),
+                  f.ok ? "ok" : "FAILED");
+      std::fflush(stdout);
+    }
+  }
+  for (int round = 0; round < rounds; ++round) {
+    const Figures f = exportOnce();
+    std::printf("round %d: %s, window thread held %.2f ms, wall %.0f ms, processor %.0f ms, peak extra private "
+                "memory %.1f MB, PNG %.1f MB\n",
+                round + 1, f.ok ? "ok" : "FAILED", f.blockedMs, f.wallMs, f.processorMs, f.peakMb, f.pngBytes / 1e6);
   }
   finishBackgroundJob(session);
   session.currentImage.reset();

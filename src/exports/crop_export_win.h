@@ -1,6 +1,6 @@
 #pragma once
-// Crop export: the original pixels of the crop as a PNG through the Windows
-// Imaging Component, with a JSON crop record beside it, written on the job thread.
+// Crop export: the original pixels of the crop as a PNG made by the program's own
+// writer on every core, with a JSON crop record beside it, written on the job thread.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,11 +13,6 @@ namespace tessary {
 
 // The largest encoded PNG a crop export writes.
 inline constexpr std::uint64_t kExportPngLimit = 268435456;
-
-// The most bytes a 32-bit BGRA PNG of width x height can take (stored without
-// compression, with all of its framing), capped a little above the export limit:
-// the size the export's memory stream is given before the encoder writes to it.
-std::uint64_t pngSizeBound(std::uint32_t width, std::uint32_t height);
 
 // What the export job is handed and owns: the image (its shared reference keeps the
 // pixels alive if the window drops the image meanwhile), the crop, the base path
@@ -36,9 +31,10 @@ void startCropExport(Session& session);
 // leaves `result.ok` false; sets it only when both files were written.
 void cropExportWorker(const CropExportJob& job, WorkerResult& result);
 
-// Encodes the crop of `image` as a 32-bit BGRA PNG in memory and writes it to
-// `path` atomically. Raises "Crop limit", "Image operation failed",
-// "PNG format unavailable", "Export limit" or "Export write failed".
+// Encodes the crop of `image` as an 8-bit RGBA PNG in memory (crop_png.h) and
+// writes it to `path` atomically, so a failure leaves no partial file under that
+// name. Raises "Crop limit", "Image operation failed" (the encoder failed),
+// "Export limit" (more than 256 MiB), "Export write failed", or std::bad_alloc.
 void encodeCropPng(const Pixels& image, const CropRect& crop, const std::filesystem::path& path);
 
 }  // namespace tessary
