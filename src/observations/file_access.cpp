@@ -29,6 +29,12 @@ bool sameBytes(const std::filesystem::path& first, const std::filesystem::path& 
   }
 }
 
+bool makeFolderTree(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
+}
+
 CopyOutcome copyAside(const std::filesystem::path& from, const std::filesystem::path& to) {
   const CopyOutcome outcome = copyToNewFile(from, to);
   if (outcome != CopyOutcome::Copied) return outcome;

@@ -77,6 +77,9 @@ CopyOutcome copyToNewFile(const std::filesystem::path& from, const std::filesyst
 // copy cut short by a full disk can be reported as complete.
 CopyOutcome copyAside(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Makes the folder and those above it; true when it exists afterwards.
+bool makeFolderTree(const std::filesystem::path& folder);
+
 // Whether two files hold the same bytes (false when either cannot be read).
 bool sameBytes(const std::filesystem::path& first, const std::filesystem::path& second);
 

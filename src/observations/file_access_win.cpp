@@ -95,11 +95,7 @@ class WindowsFileAccess final : public FileAccess {
     return found;
   }
 
-  bool makeFolder(const std::filesystem::path& folder) override {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return std::filesystem::is_directory(folder, ec);
-  }
+  bool makeFolder(const std::filesystem::path& folder) override { return makeFolderTree(folder); }
 };
 
 }  // namespace
