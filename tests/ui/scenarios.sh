@@ -772,23 +772,31 @@ scenario_window_handling() {
   check "the desk opens centred on the screen ($l, $t)" \
     [ "$l $t" = "$(((sw - (r - l)) / 2)) $(((sh - (b - t)) / 2))" ]
 
-  # Two quick clicks on + zoom as far as two slow ones.
-  local area plus slow quick
+  # Two quick clicks on + zoom as far as two slow ones. Each slow click is followed
+  # until its repaint shows a new view that then stays; after the double click the
+  # screen is watched for that view: the screenshots wait on the paint, not on time.
+  local area plus slow quick before fitted
   area=$(canvas_area)
   click_control 105
-  click_control 108
-  sleep 0.8
-  click_control 108
-  sleep 0.3
-  slow=$(shot plus-twice-slowly)
+  fitted=$(settled_shot fitted)
+  before=$fitted
+  for plus in 1 2; do
+    click_control 108
+    wait_screen "plus-$plus" 15 other_canvas "$before" >/dev/null ||
+      note_fail "+ click $plus did not change the view"
+    before=$(settled_shot "plus-$plus-settled")
+  done
+  slow=$before
   click_control 105
+  wait_screen refitted 15 same_canvas "$fitted" >/dev/null || note_fail "Fit did not bring the fitted view back"
   local xy
   xy=$(control_centre 108)
   # shellcheck disable=SC2086
   move_to $xy
   xdotool click --repeat 2 --delay 80 1
-  sleep 0.3
-  quick=$(shot plus-double-click)
+  # The view of two zoom steps is waited for; a double click that zoomed once settles
+  # on another view and never shows it.
+  quick=$(wait_screen plus-double-click 15 same_canvas "$slow")
   check "a double click on + zooms twice" same_pixels "$slow" "$quick" "$area"
 
   # Dragging the free part of the title band moves the window.
