@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "exports/crop_png.h"
+#include "support/rules_session.h"
 
 extern char** environ;
 
@@ -21,21 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    path_ = fs::temp_directory_path() / ("tessary-crop-png-" + std::to_string(::getpid()));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::TempFolder;
 
 int run(std::vector<std::string> arguments) {
   std::vector<char*> argv;
